@@ -1,0 +1,50 @@
+// The dialog's logic, free of any window system: what the main dialog, the presence monitor,
+// the version panel and the update do, carried out through the user-interface table (g_Ui).
+#pragma once
+
+#include <cstdint>
+
+#include "app/ui_platform.h"
+
+// Window-message facts the logic decides on, with the values Windows gives them.
+constexpr uint32_t DBT_DEVICEARRIVAL_ = 0x8000;
+constexpr uint32_t DBT_DEVICEREMOVECOMPLETE_ = 0x8004;
+
+// The device-notification registration, null until registered.
+extern UiNotification NotificationHandle;
+
+// --- Main dialog ---
+// Formats "VELQUOR ORVANT QX FW Updater 1.25 " (256 units at most).
+void FormatWindowTitle(char16_t* out, int32_t capacity);
+// WM_INITDIALOG after the edge has set the icon: stores the main window, sets title and row
+// labels, starts the presence monitor.
+void MainDialogInit(UiWindow window);
+// WM_COMMAND: true when handled (2 closes the dialog with result 2, 1002 runs the update).
+bool MainDialogCommand(uint32_t commandId);
+// WM_CTLCOLORSTATIC: true for the controller row's label and value, drawn red.
+bool IsRedStatic(int32_t controlId);
+// Where the logo is drawn, from the bitmap's size, the window's and the group box's screen
+// rectangles and two system metrics. Draw is false when the width comes out zero or negative.
+struct LogoPlacement {
+    bool Draw;
+    int32_t X, Y, Width, Height;
+};
+LogoPlacement PlaceLogo(int32_t bitmapWidth, int32_t bitmapHeight, const UiRect& window,
+                        const UiRect& groupBox, int32_t cxDialogFrame, int32_t cyCaption);
+
+// --- Presence monitor ---
+void StartPresenceMonitor(UiWindow dialog);
+// WM_DEVICECHANGE: nonzero for arrival and remove-complete, whatever was done; 0 otherwise.
+// `broadcast` is read (through g_Ui->ReadBroadcast) only for those two events.
+int32_t HandleDeviceChange(uint32_t event, const void* broadcast);
+
+// --- Version panel ---
+void RefreshVersionPanel();
+// The version texts (32 units): unit row, boot-loader row, controller row.
+void FormatUnitVersion(uint32_t version, char16_t* out, int32_t capacity);
+void FormatBootloaderVersion(uint32_t version, char16_t* out, int32_t capacity);
+void FormatControllerVersion(uint16_t version, char16_t* out, int32_t capacity);
+
+// --- Update ---
+void UpdateSequence();
+void FailureReport(const char16_t* text, const char16_t* caption, int32_t resultCode, uint32_t systemError);

@@ -1,0 +1,199 @@
+// Parsing of the command line, the language choice and the help text.
+#include "cli/command_line.h"
+
+#include <cstring>
+
+#include "app/app.h"
+
+namespace {
+
+struct CommandName {
+    const char* Name;
+    CliCommand Command;
+};
+const CommandName kCommands[] = {
+    {"identify", COMMAND_IDENTIFY},
+    {"status", COMMAND_STATUS},
+    {"update", COMMAND_UPDATE},
+};
+
+const char* CommandText(CliCommand command)
+{
+    for (const CommandName& entry : kCommands) {
+        if (entry.Command == command) return entry.Name;
+    }
+    return "";
+}
+
+// "--name=value" or "--name": the value after '=' when `arg` is the option `name` in that form.
+bool MatchesOption(const char* arg, const char* name, const char** inlineValue)
+{
+    size_t length = std::strlen(name);
+    if (std::strncmp(arg, name, length) != 0) return false;
+    if (arg[length] == '\0') {
+        *inlineValue = nullptr;
+        return true;
+    }
+    if (arg[length] == '=') {
+        *inlineValue = arg + length + 1;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int32_t ParseCommandLine(int argc, const char* const* argv, CliOptions* options, char* error,
+                         uint32_t errorCapacity)
+{
+    *options = CliOptions{COMMAND_NONE, false, nullptr, false, false, false, false, LANGUAGE_ENGLISH};
+    if (errorCapacity > 0) error[0] = '\0';
+
+    // --help wins over everything else on the line, mistakes included.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            options->Help = true;
+            return 0;
+        }
+    }
+
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        const char* value = nullptr;
+        if (MatchesOption(arg, "--sim", &value)) {
+            if (value == nullptr) {
+                if (i + 1 >= argc) {
+                    std::snprintf(error, errorCapacity, "option --sim needs a scenario ('' for the default unit)");
+                    return -1;
+                }
+                value = argv[++i];
+            }
+            if (options->Scenario != nullptr) {
+                std::snprintf(error, errorCapacity, "option --sim is given twice");
+                return -1;
+            }
+            options->Scenario = value;
+        } else if (MatchesOption(arg, "--lang", &value)) {
+            if (value == nullptr) {
+                if (i + 1 >= argc) {
+                    std::snprintf(error, errorCapacity, "option --lang needs a language: en or de");
+                    return -1;
+                }
+                value = argv[++i];
+            }
+            if (options->LanguageGiven) {
+                std::snprintf(error, errorCapacity, "option --lang is given twice");
+                return -1;
+            }
+            if (std::strcmp(value, "en") == 0) {
+                options->Language = LANGUAGE_ENGLISH;
+            } else if (std::strcmp(value, "de") == 0) {
+                options->Language = LANGUAGE_GERMAN;
+            } else {
+                std::snprintf(error, errorCapacity, "option --lang takes en or de, not '%s'", value);
+                return -1;
+            }
+            options->LanguageGiven = true;
+        } else if (std::strcmp(arg, "--trace") == 0) {
+            options->Trace = true;
+        } else if (std::strcmp(arg, "--yes") == 0 || std::strcmp(arg, "-y") == 0) {
+            options->Yes = true;
+        } else if (std::strcmp(arg, "--realtime") == 0) {
+            options->Realtime = true;
+        } else if (arg[0] == '-' && arg[1] != '\0') {
+            std::snprintf(error, errorCapacity, "unknown option '%s' (see --help)", arg);
+            return -1;
+        } else {
+            CliCommand command = COMMAND_NONE;
+            for (const CommandName& entry : kCommands) {
+                if (std::strcmp(arg, entry.Name) == 0) command = entry.Command;
+            }
+            if (command == COMMAND_NONE) {
+                std::snprintf(error, errorCapacity, "unknown command '%s' (identify, status or update)", arg);
+                return -1;
+            }
+            if (options->Command != COMMAND_NONE) {
+                std::snprintf(error, errorCapacity, "one command only, not '%s' and '%s'",
+                              CommandText(options->Command), arg);
+                return -1;
+            }
+            options->Command = command;
+        }
+    }
+
+    if (options->Command == COMMAND_NONE) {
+        std::snprintf(error, errorCapacity, "no command given: identify, status or update (see --help)");
+        return -1;
+    }
+    return 0;
+}
+
+TextLanguage ChooseLanguage(const CliOptions& options, const char* (*environment)(const char* name))
+{
+    if (options.LanguageGiven) return options.Language;
+    static const char* const kVariables[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    for (const char* variable : kVariables) {
+        const char* value = environment(variable);
+        if (value != nullptr && value[0] != '\0') return LanguageFromLocaleName(value);
+    }
+    return LANGUAGE_ENGLISH;
+}
+
+void PrintHelp(std::FILE* out)
+{
+    char16_t title[256];
+    char titleUtf8[768];
+    FormatWindowTitle(title, 256);
+    Utf16ToUtf8(title, titleUtf8, static_cast<int32_t>(sizeof titleUtf8));
+    std::fprintf(out, "velquor-flash: %s- the firmware updater on the terminal\n\n", titleUtf8);
+    std::fputs(
+        "Usage: velquor-flash [--sim SCENARIO] [--trace] [--yes] [--lang en|de] [--realtime] COMMAND\n"
+        "\n"
+        "Commands:\n"
+        "  identify   find the programming unit, ask it about itself and the ESC attached to it,\n"
+        "             and print the result and every field of the link record\n"
+        "  status     look at the unit as the updater's window does when it opens: print the\n"
+        "             installed versions (unit, ESC boot loader, ESC) and the hint\n"
+        "  update     the same, then, when the ESC is ready, write the carried firmware into it;\n"
+        "             the confirmations and messages are printed and answered\n"
+        "\n"
+        "Options:\n"
+        "  --sim SCENARIO  use the simulated programming unit, set up by SCENARIO ('' = defaults)\n"
+        "  --trace         list every report written (>) and read (<) on stderr: the time in ms\n"
+        "                  since the start, then each byte in hex\n"
+        "  --yes           answer every confirmation with OK or Yes\n"
+        "  --lang en|de    language of the texts; without it LC_ALL, LC_MESSAGES or LANG decides\n"
+        "  --realtime      with --sim: wait for real; otherwise the pauses run on a virtual clock\n"
+        "  --help          show this help\n"
+        "\n"
+        "Confirmations are answered OK/Yes with --yes; without it you are asked when standard\n"
+        "input is a terminal (end of input = Cancel/No), and otherwise the answer is Cancel/No.\n"
+        "Messages, versions and hints go to stdout; the trace and the progress to stderr.\n"
+        "\n"
+        "Scenario (--sim): comma-separated key=value items; '' means every default.\n"
+        "  unit=setbox|dialpuck|none   the programming unit                      (setbox)\n"
+        "  others=N  alien=0|1  second=0|1   foreign HID devices, a unit with product id 3,\n"
+        "                              a second unit after the first\n"
+        "  mode=N  state=N             unit mode (0 normal) and controller state (3 ready)\n"
+        "  type=N                      the ESC's type code                       (0x110fa0d2)\n"
+        "  fw=N  newfw=N               installed version, version after an update\n"
+        "                              (0x0118, 0x0119; fw=0xffff: no firmware)\n"
+        "  boot=N  unitver=N           boot loader and unit versions             (0x105, 0x11900)\n"
+        "  inlen=N  outlen=N           the report lengths the unit declares      (60, 60)\n"
+        "  fail=OP:KIND                a fault, repeatable; OP: status memread info identity lock\n"
+        "                              protect-off erase address block block#K protect-on unlock;\n"
+        "                              KIND: write read hang refuse:CODE state:N\n"
+        "  unplug=OP                   the unit is pulled out just before OP\n"
+        "  broken=list|path|open|ids|caps   a platform call fails for the unit\n"
+        "  Numbers are decimal or 0x-prefixed hexadecimal. Example:\n"
+        "    velquor-flash --sim 'fail=block#5:refuse:7' --yes update\n"
+        "\n"
+        "Exit status:\n"
+        "  0  identify: the unit was identified; status: the ESC is ready to update;\n"
+        "     update: the update succeeded\n"
+        "  1  identify: the result was not 0; update: the update failed\n"
+        "  2  a bad command line or scenario, or no USB back end in this build\n"
+        "  3  a confirmation was answered Cancel or No; nothing was written\n"
+        "  4  no ESC ready to update: the Update button never became enabled\n",
+        out);
+}

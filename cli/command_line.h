@@ -1,0 +1,33 @@
+// The command line of velquor-flash: [options] COMMAND, options anywhere.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "app/texts.h"
+
+enum CliCommand { COMMAND_NONE, COMMAND_IDENTIFY, COMMAND_STATUS, COMMAND_UPDATE };
+
+struct CliOptions {
+    CliCommand Command;
+    bool Help;
+    const char* Scenario;  // --sim: null when not given; "" is the default unit
+    bool Trace;
+    bool Yes;
+    bool Realtime;
+    bool LanguageGiven;
+    TextLanguage Language;
+};
+
+// Reads argv[1..argc-1]. 0, or -1 with a one-line message (no program name, no newline) in
+// `error`. --help makes the rest of the line unimportant: it is 0 with Help set whatever
+// else stands there.
+int32_t ParseCommandLine(int argc, const char* const* argv, CliOptions* options, char* error,
+                         uint32_t errorCapacity);
+
+// The language of the texts: --lang, else the first non-empty of LC_ALL, LC_MESSAGES and LANG.
+// `environment` reads a variable (null when unset), as getenv does.
+TextLanguage ChooseLanguage(const CliOptions& options, const char* (*environment)(const char* name));
+
+// The full help text.
+void PrintHelp(std::FILE* out);

@@ -1,0 +1,23 @@
+// The three commands of velquor-flash, run against the HID table already selected (g_Hid) and,
+// for status and update, through the terminal screen (kTerminalUi, started and selected by the
+// caller). Each returns the program's exit status and leaves the link closed.
+#pragma once
+
+#include <cstdio>
+
+// Exit statuses.
+constexpr int EXIT_DONE = 0;
+constexpr int EXIT_FAILED = 1;         // identify: result not 0; update: the update failed
+constexpr int EXIT_USAGE = 2;          // bad command line or scenario, no back end
+constexpr int EXIT_DECLINED = 3;       // a confirmation was answered Cancel or No
+constexpr int EXIT_NOT_READY = 4;      // Update never became enabled
+
+// Discovery and identification; prints "result: N" and every field of the link record.
+int RunIdentify(std::FILE* out);
+
+// The dialog's first look at the unit; prints the version panel and the hint.
+int RunStatus(std::FILE* out);
+
+// The same look, then the update when the Update button is enabled; prints the panel and the
+// hint before and after.
+int RunUpdate(std::FILE* out);

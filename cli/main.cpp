@@ -1,0 +1,76 @@
+// velquor-flash: the updater on the terminal. Reads the command line, picks the language, the
+// HID edge (the simulated unit under --sim, traced under --trace) and the terminal screen, and
+// runs the command.
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/texts.h"
+#include "app/ui_platform.h"
+#include "cli/command_line.h"
+#include "cli/commands.h"
+#include "cli/terminal.h"
+#include "cli/terminal_ui.h"
+#include "cli/trace.h"
+#include "link/device_link.h"
+#include "sim/sim_unit.h"
+
+namespace {
+
+constexpr uint32_t MESSAGE_SIZE = 256;
+
+const char* ReadEnvironment(const char* name) { return std::getenv(name); }
+
+uint64_t HidClock() { return g_Hid->Milliseconds(); }
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    CliOptions options;
+    char message[MESSAGE_SIZE];
+    if (ParseCommandLine(argc, argv, &options, message, MESSAGE_SIZE) != 0) {
+        std::fprintf(stderr, "velquor-flash: %s\n", message);
+        return EXIT_USAGE;
+    }
+    if (options.Help) {
+        PrintHelp(stdout);
+        return EXIT_DONE;
+    }
+
+    SetTextLanguage(ChooseLanguage(options, ReadEnvironment));
+
+    if (options.Scenario == nullptr) {
+        std::fputs("velquor-flash: this build has no USB back end yet; use --sim SCENARIO (see --help)\n", stderr);
+        return EXIT_USAGE;
+    }
+    if (SimConfigure(options.Scenario, message, MESSAGE_SIZE) != 0) {
+        std::fprintf(stderr, "velquor-flash: %s\n", message);
+        return EXIT_USAGE;
+    }
+    SimSetRealtime(options.Realtime);
+    const HidPlatform* hid = &kSimHidPlatform;
+    if (options.Trace) {
+        StartTrace(hid, stderr);
+        hid = &kTraceHidPlatform;
+    }
+    SelectHidPlatform(hid);
+
+    BoxAnswering answering = BOX_ANSWER_DECLINE;
+    if (options.Yes) {
+        answering = BOX_ANSWER_CONFIRM;
+    } else if (IsTerminal(stdin)) {
+        answering = BOX_ANSWER_ASK;
+    }
+    TerminalUiSettings settings = {answering, IsTerminal(stderr) ? PROGRESS_BAR : PROGRESS_STEPS,
+                                   stdout, stderr, stdin, HidClock};
+    StartTerminalUi(settings);
+    SelectUiPlatform(&kTerminalUi);
+
+    switch (options.Command) {
+    case COMMAND_IDENTIFY: return RunIdentify(stdout);
+    case COMMAND_STATUS: return RunStatus(stdout);
+    case COMMAND_UPDATE: return RunUpdate(stdout);
+    case COMMAND_NONE: break;
+    }
+    return EXIT_USAGE;
+}

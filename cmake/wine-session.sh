@@ -1,0 +1,85 @@
+#!/bin/sh
+# Starts and stops the Wine session of a build folder, for the CTest fixture of
+# cmake/WineTests.cmake:
+#   wine-session.sh start <build folder>    Xvfb on a free display, the prefix, a persistent
+#                                           wineserver with Wine's services, the fonts
+#   wine-session.sh stop <build folder>     stops the wineserver and Xvfb
+#
+# Everything started here has its input and output redirected: Wine's services outlive the
+# process that starts them, and a service holding CTest's output pipe would hold the test for
+# ever. The session's files live in <build>/wine (see cmake/wine-run.sh).
+set -u
+
+if [ $# -ne 2 ]; then
+    echo "usage: wine-session.sh start|stop <build folder>" >&2
+    exit 2
+fi
+action=$1
+session=$2/wine
+export WINEPREFIX="$session/prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree=;mshtml="
+
+stop_session() {
+    rm -f "$session/running"
+    wineserver -k </dev/null >/dev/null 2>&1
+    if [ -s "$session/xvfb.pid" ]; then
+        pid=$(cat "$session/xvfb.pid")
+        # Only our own Xvfb: the pid must still belong to an Xvfb process.
+        if [ "$(cat /proc/"$pid"/comm 2>/dev/null)" = Xvfb ]; then
+            kill "$pid" 2>/dev/null
+            n=0
+            while [ -d /proc/"$pid" ] && [ $n -lt 50 ]; do sleep 0.1; n=$((n + 1)); done
+        fi
+    fi
+    rm -f "$session/xvfb.pid" "$session/display"
+}
+
+case $action in
+start)
+    mkdir -p "$session"
+    stop_session
+
+    # Xvfb picks a free display number itself and writes it to the file behind -displayfd.
+    rm -f "$session/display.number"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp \
+        3>"$session/display.number" </dev/null >/dev/null 2>&1 &
+    echo $! >"$session/xvfb.pid"
+    n=0
+    while [ ! -s "$session/display.number" ] && [ $n -lt 100 ]; do sleep 0.1; n=$((n + 1)); done
+    if [ ! -s "$session/display.number" ]; then
+        echo "wine-session: Xvfb did not start" >&2
+        stop_session
+        exit 1
+    fi
+    number=$(tr -dc 0-9 <"$session/display.number")
+    rm -f "$session/display.number"
+    echo ":$number" >"$session/display"
+    export DISPLAY=":$number"
+
+    # The first start creates the prefix (about 10 s); later starts take about 2 s.
+    wineserver -p </dev/null >/dev/null 2>&1
+    if ! wine cmd /c exit </dev/null >/dev/null 2>&1; then
+        echo "wine-session: wine does not start in $WINEPREFIX" >&2
+        stop_session
+        exit 1
+    fi
+
+    # Wine's own fonts, so that dialogs are laid out the same on every machine.
+    fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    mkdir -p "$fonts"
+    for f in /usr/share/wine/fonts/*.ttf; do
+        [ -f "$f" ] && cp -p "$f" "$fonts/"
+    done
+    touch "$session/running"
+    echo "wine-session: display :$number, prefix $WINEPREFIX"
+    ;;
+stop)
+    stop_session
+    echo "wine-session: stopped"
+    ;;
+*)
+    echo "wine-session: unknown action $action" >&2
+    exit 2
+    ;;
+esac

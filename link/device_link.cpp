@@ -1,0 +1,129 @@
+// Discovery, report lengths, the request/reply exchange and closing of the programming unit.
+#include "link/device_link.h"
+
+#include <cstring>
+#include <new>
+
+const HidPlatform* g_Hid = nullptr;
+DeviceLink g_Link = {INVALID_PLATFORM_HANDLE, nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, {}, {}, 0};
+
+void ResetLinkRecord()
+{
+    std::memset(&g_Link, 0, sizeof g_Link);
+    g_Link.DevicePath = nullptr;
+    g_Link.DeviceHandle = INVALID_PLATFORM_HANDLE;
+}
+
+void CloseLink()
+{
+    if (g_Link.DeviceHandle != INVALID_PLATFORM_HANDLE) g_Hid->Close(g_Link.DeviceHandle);
+    delete[] g_Link.DevicePath;
+    ResetLinkRecord();
+}
+
+namespace {
+
+bool IsProgrammingUnit(uint16_t vendorId, uint16_t productId)
+{
+    return vendorId == UNIT_VENDOR_ID && (productId == PRODUCT_ID_DIALPUCK || productId == PRODUCT_ID_SETBOX);
+}
+
+// The path of interface `index` in a fresh allocation: 1 with *path set, 0 to skip the entry,
+// -1 at the end of the list.
+int32_t FetchInterfacePath(InterfaceList list, uint32_t index, char16_t** path)
+{
+    *path = nullptr;
+    int32_t length = g_Hid->GetInterfacePath(list, index, nullptr, 0);
+    if (length == INTERFACE_LIST_END) return -1;
+    if (length <= 0) return 0;
+    char16_t* buffer = new (std::nothrow) char16_t[static_cast<uint32_t>(length) + 1];
+    if (buffer == nullptr) return 0;
+    int32_t fetched = g_Hid->GetInterfacePath(list, index, buffer, static_cast<uint32_t>(length) + 1);
+    if (fetched == INTERFACE_LIST_END) {
+        delete[] buffer;
+        return -1;
+    }
+    if (fetched != length) {
+        delete[] buffer;
+        return 0;
+    }
+    *path = buffer;
+    return 1;
+}
+
+}  // namespace
+
+int32_t DiscoverUnit()
+{
+    CloseLink();
+
+    InterfaceList list = g_Hid->OpenInterfaceList();
+    if (list == 0) return LINK_NO_DEVICE;
+
+    for (uint32_t index = 0;; ++index) {
+        char16_t* path = nullptr;
+        int32_t fetched = FetchInterfacePath(list, index, &path);
+        if (fetched < 0) break;
+        if (fetched == 0) continue;
+
+        PlatformHandle handle = g_Hid->Open(path);
+        if (handle == INVALID_PLATFORM_HANDLE) {
+            delete[] path;
+            continue;
+        }
+        uint16_t vendorId = 0, productId = 0;
+        if (!g_Hid->GetIds(handle, &vendorId, &productId) || !IsProgrammingUnit(vendorId, productId)) {
+            g_Hid->Close(handle);
+            delete[] path;
+            continue;
+        }
+
+        // The first programming unit is served; nothing after it is looked at.
+        g_Link.ProductId = productId;
+        g_Link.DeviceHandle = handle;
+        g_Link.DevicePath = path;
+        g_Hid->CloseInterfaceList(list);
+        return IdentifyUnit();
+    }
+
+    g_Hid->CloseInterfaceList(list);
+    return LINK_NOT_FOUND;
+}
+
+int32_t ReadReportLengths()
+{
+    if (g_Link.DeviceHandle == INVALID_PLATFORM_HANDLE || g_Link.DevicePath == nullptr) return LINK_NO_DEVICE;
+    uint16_t inputLength = 0, outputLength = 0;
+    if (!g_Hid->GetReportLengths(g_Link.DeviceHandle, &inputLength, &outputLength)) return LINK_NO_DEVICE;
+    // Reports that do not fit the buffers, or are too short for the bytes the commands use,
+    // are refused: nothing is ever sent to such a unit.
+    if (inputLength > REPORT_BUFFER_SIZE || inputLength < MIN_INPUT_REPORT_LENGTH) return LINK_NO_DEVICE;
+    if (outputLength > REPORT_BUFFER_SIZE || outputLength < MIN_OUTPUT_REPORT_LENGTH) return LINK_NO_DEVICE;
+    g_Link.OutputReportLength = outputLength;
+    g_Link.InputReportLength = inputLength;
+    return LINK_OK;
+}
+
+int32_t ExchangeReports(const uint8_t request[REPORT_BUFFER_SIZE], uint8_t reply[REPORT_BUFFER_SIZE],
+                        uint32_t waitMs)
+{
+    if (g_Link.DeviceHandle == INVALID_PLATFORM_HANDLE) return LINK_NO_DEVICE;
+    // Lengths are only ever stored after they were checked against the buffers; a record whose
+    // lengths were never read can't send.
+    if (g_Link.OutputReportLength < MIN_OUTPUT_REPORT_LENGTH || g_Link.OutputReportLength > REPORT_BUFFER_SIZE ||
+        g_Link.InputReportLength < MIN_INPUT_REPORT_LENGTH || g_Link.InputReportLength > REPORT_BUFFER_SIZE)
+        return LINK_NO_DEVICE;
+
+    if (!g_Hid->WriteReport(g_Link.DeviceHandle, request, g_Link.OutputReportLength)) return LINK_WRITE_FAILED;
+    if (waitMs != 0) g_Hid->Sleep(waitMs);
+    reply[0] = REPORT_ID_REPLY;
+    if (!g_Hid->ReadReport(g_Link.DeviceHandle, reply, g_Link.InputReportLength, REPLY_TIMEOUT_MS))
+        return LINK_READ_FAILED;
+    return LINK_OK;
+}
+
+int32_t StandardReplyCheck(const uint8_t reply[REPORT_BUFFER_SIZE])
+{
+    if (reply[1] == REPLY_STATUS_ERROR) return static_cast<int32_t>(ReadLe32(reply + 4));
+    return LINK_OK;
+}

@@ -1,0 +1,61 @@
+# The list of carried images, read from catalogue/image_set.inc, and the check of a folder of
+# supplied images against it. Included by CMakeLists.txt of this folder (configure time), and
+# run as a script at build time to check the folder again and copy its images:
+#   cmake -DIMAGE_SET=<image_set.inc> -DFIRMWARE_DIR=<folder> -DOUT_DIR=<folder> -P FirmwareImages.cmake
+
+# velquor_read_image_set(<file> <idsVar> <sizesVar>): the ids and sizes of the IMAGE(id, size)
+# rows, in the order of the file.
+function(velquor_read_image_set file idsVar sizesVar)
+    file(STRINGS ${file} rows REGEX "^IMAGE")
+    set(ids "")
+    set(sizes "")
+    foreach(row IN LISTS rows)
+        if(NOT row MATCHES "^IMAGE\\(([0-9]+), *([0-9]+)\\)$")
+            message(FATAL_ERROR "${file}: row not of the form IMAGE(id, size): ${row}")
+        endif()
+        list(APPEND ids ${CMAKE_MATCH_1})
+        list(APPEND sizes ${CMAKE_MATCH_2})
+    endforeach()
+    if(ids STREQUAL "")
+        message(FATAL_ERROR "${file}: no IMAGE(id, size) rows")
+    endif()
+    set(${idsVar} ${ids} PARENT_SCOPE)
+    set(${sizesVar} ${sizes} PARENT_SCOPE)
+endfunction()
+
+# velquor_check_image_folder(<folder> <idsVar> <sizesVar>): stops with one message naming every
+# image that is missing from the folder, or has not the listed size, or not a whole number of
+# 32-bit words.
+function(velquor_check_image_folder folder idsVar sizesVar)
+    if(NOT IS_DIRECTORY "${folder}")
+        message(FATAL_ERROR "VELQUOR_FIRMWARE_DIR: '${folder}' is not a folder")
+    endif()
+    set(problems "")
+    foreach(id size IN ZIP_LISTS ${idsVar} ${sizesVar})
+        set(path "${folder}/${id}.bin")
+        if(NOT EXISTS "${path}" OR IS_DIRECTORY "${path}")
+            string(APPEND problems "\n  ${id}.bin: missing (needs ${size} bytes)")
+            continue()
+        endif()
+        file(SIZE "${path}" actual)
+        if(NOT actual EQUAL size)
+            string(APPEND problems "\n  ${id}.bin: ${actual} bytes, needs exactly ${size}")
+        endif()
+        math(EXPR rest "${actual} % 4")
+        if(NOT rest EQUAL 0)
+            string(APPEND problems "\n  ${id}.bin: ${actual} bytes is not a multiple of 4")
+        endif()
+    endforeach()
+    if(problems)
+        message(FATAL_ERROR "VELQUOR_FIRMWARE_DIR '${folder}' does not hold the image set:${problems}")
+    endif()
+endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+    velquor_read_image_set("${IMAGE_SET}" ids sizes)
+    velquor_check_image_folder("${FIRMWARE_DIR}" ids sizes)
+    file(MAKE_DIRECTORY "${OUT_DIR}")
+    foreach(id IN LISTS ids)
+        file(COPY_FILE "${FIRMWARE_DIR}/${id}.bin" "${OUT_DIR}/${id}.bin")
+    endforeach()
+endif()

@@ -1,0 +1,451 @@
+// velquor_make_artwork: draws the program's artwork and writes it in the forms the resource
+// compiler takes.
+//
+//   velquor_make_artwork <logo.bmp> <icon.ico>
+//
+// logo.bmp  bitmap 121: the VELQUOR wordmark on a slanted dark plate, with speed stripes, on the
+//           pure-green key colour RGB(0, 255, 0) that the dialog draws transparent. 1772 x 263,
+//           24 bits, bottom-up, uncompressed: 40 + 1,398,108 bytes behind the 14-byte file
+//           header (the resource compiler drops the file header).
+// icon.ico  icon group 123: five fully opaque 32-bit images of 16, 32, 48, 64 and 128 pixels,
+//           stored as DIBs (header with doubled height, BGRA rows, AND mask), not PNG.
+//
+// Everything is drawn from simple geometry by the code below: no fonts, no image files. The
+// output depends on nothing but this file, so every run writes the same bytes.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+struct Rgb {
+    uint8_t R, G, B;
+};
+
+constexpr Rgb KEY_GREEN = {0, 255, 0};
+constexpr Rgb PLATE = {26, 30, 38};
+constexpr Rgb PLATE_EDGE = {255, 136, 0};
+constexpr Rgb LETTER = {246, 246, 246};
+constexpr Rgb ACCENT = {255, 136, 0};
+constexpr Rgb ICON_TOP = {44, 50, 62};
+constexpr Rgb ICON_BOTTOM = {18, 21, 27};
+
+// ---------------------------------------------------------------------------------------------
+// Canvas: top-down RGB pixels; converted to the file's bottom-up BGR rows when written.
+
+constexpr int32_t LOGO_WIDTH = 1772;
+constexpr int32_t LOGO_HEIGHT = 263;
+constexpr int32_t LOGO_ROW_BYTES = LOGO_WIDTH * 3;  // 5,316: already a multiple of 4
+static_assert(LOGO_ROW_BYTES % 4 == 0);
+constexpr int32_t LOGO_PIXEL_BYTES = LOGO_ROW_BYTES * LOGO_HEIGHT;  // 1,398,108
+
+Rgb g_Logo[LOGO_HEIGHT][LOGO_WIDTH];
+
+uint8_t Mix(uint8_t from, uint8_t to, float amount)
+{
+    float v = static_cast<float>(from) + (static_cast<float>(to) - static_cast<float>(from)) * amount;
+    return static_cast<uint8_t>(std::lround(v));
+}
+
+Rgb MixRgb(Rgb from, Rgb to, float amount)
+{
+    return Rgb{Mix(from.R, to.R, amount), Mix(from.G, to.G, amount), Mix(from.B, to.B, amount)};
+}
+
+// A parallelogram leaning forward: rows top..bottom (exclusive), left edge at `left` on the
+// bottom row, moving `slant` pixels right per row upwards. Hard edges: whole pixels only, so
+// that no blend with the key colour appears around the shape.
+void FillSlantedBar(int32_t top, int32_t bottom, float left, float width, float slant, Rgb colour)
+{
+    for (int32_t y = top; y < bottom; ++y) {
+        float shift = slant * static_cast<float>(bottom - 1 - y);
+        float x0 = left + shift;
+        float x1 = x0 + width;
+        for (int32_t x = 0; x < LOGO_WIDTH; ++x) {
+            float cx = static_cast<float>(x) + 0.5f;
+            if (cx >= x0 && cx < x1) g_Logo[y][x] = colour;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stroke letters: each glyph is a few polylines on a grid 10 units high (baseline 0, cap 10),
+// drawn as round-capped strokes of one width. Corners are chamfered, which gives the wordmark
+// its squared, technical look.
+
+struct Point {
+    float X, Y;
+};
+
+constexpr int32_t MAX_GLYPH_POINTS = 10;
+constexpr int32_t MAX_GLYPH_LINES = 2;
+
+struct Polyline {
+    int32_t Count;
+    Point Points[MAX_GLYPH_POINTS];
+};
+
+struct Glyph {
+    char Letter;
+    float Advance;  // width in units, without the spacing
+    int32_t LineCount;
+    Polyline Lines[MAX_GLYPH_LINES];
+    bool SecondLineIsAccent;  // the Q's tail is drawn in the accent colour
+};
+
+const Glyph kGlyphs[] = {
+    {'V', 6.4f, 1, {{3, {{0, 10}, {3.2f, 0}, {6.4f, 10}}}}, false},
+    {'E', 5.6f, 2, {{4, {{5.6f, 10}, {0, 10}, {0, 0}, {5.6f, 0}}}, {2, {{0, 5.1f}, {4.4f, 5.1f}}}}, false},
+    {'L', 5.4f, 1, {{3, {{0, 10}, {0, 0}, {5.4f, 0}}}}, false},
+    {'Q', 6.2f, 2,
+     {{9, {{2, 0}, {4.2f, 0}, {6.2f, 2}, {6.2f, 8}, {4.2f, 10}, {2, 10}, {0, 8}, {0, 2}, {2, 0}}},
+      {2, {{3.9f, 2.6f}, {6.9f, -0.9f}}}},
+     true},
+    {'U', 6.2f, 1, {{6, {{0, 10}, {0, 2}, {2, 0}, {4.2f, 0}, {6.2f, 2}, {6.2f, 10}}}}, false},
+    {'O', 6.2f, 1,
+     {{9, {{2, 0}, {4.2f, 0}, {6.2f, 2}, {6.2f, 8}, {4.2f, 10}, {2, 10}, {0, 8}, {0, 2}, {2, 0}}}},
+     false},
+    {'R', 6.0f, 2,
+     {{7, {{0, 0}, {0, 10}, {4.4f, 10}, {6, 8.4f}, {6, 6.6f}, {4.4f, 5}, {0, 5}}}, {2, {{3.2f, 5}, {6, 0}}}},
+     false},
+};
+
+const Glyph* FindGlyph(char letter)
+{
+    for (const Glyph& g : kGlyphs)
+        if (g.Letter == letter) return &g;
+    return nullptr;
+}
+
+float DistanceToSegment(float px, float py, Point a, Point b)
+{
+    float dx = b.X - a.X, dy = b.Y - a.Y;
+    float lengthSquared = dx * dx + dy * dy;
+    float t = 0.0f;
+    if (lengthSquared > 0.0f) {
+        t = ((px - a.X) * dx + (py - a.Y) * dy) / lengthSquared;
+        t = t < 0.0f ? 0.0f : (t > 1.0f ? 1.0f : t);
+    }
+    float ex = px - (a.X + t * dx), ey = py - (a.Y + t * dy);
+    return std::sqrt(ex * ex + ey * ey);
+}
+
+// Where a glyph lands on the canvas: units to pixels, leaning forward by `slant`.
+struct GlyphPlacement {
+    float OriginX, BaselineY, Unit, Slant;
+};
+
+Point ToCanvas(const GlyphPlacement& p, Point unitPoint)
+{
+    return Point{p.OriginX + p.Unit * (unitPoint.X + p.Slant * unitPoint.Y), p.BaselineY - p.Unit * unitPoint.Y};
+}
+
+// Draws polylines [first, last) of the glyph as strokes of `strokeWidth` pixels, blending by
+// the pixel's coverage estimated from its distance to the stroke's centre line.
+void DrawGlyphLines(const Glyph& glyph, const GlyphPlacement& place, int32_t first, int32_t last,
+                    float strokeWidth, Rgb colour)
+{
+    Point canvas[MAX_GLYPH_LINES][MAX_GLYPH_POINTS];
+    float minX = 1e9f, minY = 1e9f, maxX = -1e9f, maxY = -1e9f;
+    for (int32_t l = first; l < last; ++l) {
+        for (int32_t i = 0; i < glyph.Lines[l].Count; ++i) {
+            Point c = ToCanvas(place, glyph.Lines[l].Points[i]);
+            canvas[l][i] = c;
+            minX = std::fmin(minX, c.X); maxX = std::fmax(maxX, c.X);
+            minY = std::fmin(minY, c.Y); maxY = std::fmax(maxY, c.Y);
+        }
+    }
+    float half = strokeWidth * 0.5f;
+    int32_t x0 = static_cast<int32_t>(std::floor(minX - half - 1)), x1 = static_cast<int32_t>(std::ceil(maxX + half + 1));
+    int32_t y0 = static_cast<int32_t>(std::floor(minY - half - 1)), y1 = static_cast<int32_t>(std::ceil(maxY + half + 1));
+    if (x0 < 0) x0 = 0;
+    if (y0 < 0) y0 = 0;
+    if (x1 > LOGO_WIDTH) x1 = LOGO_WIDTH;
+    if (y1 > LOGO_HEIGHT) y1 = LOGO_HEIGHT;
+    for (int32_t y = y0; y < y1; ++y) {
+        for (int32_t x = x0; x < x1; ++x) {
+            float px = static_cast<float>(x) + 0.5f, py = static_cast<float>(y) + 0.5f;
+            float nearest = 1e9f;
+            for (int32_t l = first; l < last; ++l)
+                for (int32_t i = 0; i + 1 < glyph.Lines[l].Count; ++i)
+                    nearest = std::fmin(nearest, DistanceToSegment(px, py, canvas[l][i], canvas[l][i + 1]));
+            float coverage = half - nearest + 0.5f;
+            if (coverage <= 0.0f) continue;
+            if (coverage > 1.0f) coverage = 1.0f;
+            g_Logo[y][x] = MixRgb(g_Logo[y][x], colour, coverage);
+        }
+    }
+}
+
+// Draws `text` (letters of kGlyphs only) from `originX` on `baselineY`; returns false for a
+// letter without a glyph.
+bool DrawWord(const char* text, float originX, float baselineY, float unit, float slant, float spacing,
+              float strokeWidth)
+{
+    float x = originX;
+    for (const char* c = text; *c != '\0'; ++c) {
+        const Glyph* glyph = FindGlyph(*c);
+        if (glyph == nullptr) return false;
+        GlyphPlacement place = {x, baselineY, unit, slant};
+        int32_t plainLines = glyph->SecondLineIsAccent ? 1 : glyph->LineCount;
+        DrawGlyphLines(*glyph, place, 0, plainLines, strokeWidth, LETTER);
+        if (plainLines < glyph->LineCount) DrawGlyphLines(*glyph, place, plainLines, glyph->LineCount, strokeWidth, ACCENT);
+        x += (glyph->Advance + spacing) * unit;
+    }
+    return true;
+}
+
+float WordWidth(const char* text, float unit, float spacing)
+{
+    float width = 0.0f;
+    for (const char* c = text; *c != '\0'; ++c) {
+        const Glyph* glyph = FindGlyph(*c);
+        if (glyph != nullptr) width += glyph->Advance * unit;
+        if (c[1] != '\0') width += spacing * unit;
+    }
+    return width;
+}
+
+bool DrawLogo()
+{
+    for (auto& row : g_Logo)
+        for (Rgb& pixel : row) pixel = KEY_GREEN;
+
+    // The plate leans forward like the letters: 1 pixel right per 4 rows upwards.
+    const float slant = 0.25f;
+    const int32_t plateTop = 14, plateBottom = 249;
+    const float plateLeft = 500.0f, plateWidth = 1058.0f;
+    FillSlantedBar(plateTop, plateBottom, plateLeft, plateWidth, slant, PLATE);
+    // An accent line along the plate's foot.
+    FillSlantedBar(plateBottom - 16, plateBottom - 8, plateLeft + 60.0f, plateWidth - 120.0f, slant, PLATE_EDGE);
+
+    // Speed stripes trailing the plate on the left, shorter from top to bottom.
+    const int32_t stripeTop[3] = {44, 104, 164};
+    const float stripeLength[3] = {380.0f, 300.0f, 220.0f};
+    for (int32_t i = 0; i < 3; ++i) {
+        float right = plateLeft - 26.0f + slant * static_cast<float>(plateBottom - stripeTop[i] - 28);
+        FillSlantedBar(stripeTop[i], stripeTop[i] + 28, right - stripeLength[i], stripeLength[i] - 10.0f * static_cast<float>(i),
+                       slant, ACCENT);
+    }
+
+    // The wordmark, centred across the plate. Letters and plate lean alike, so the centring
+    // done on the baseline row holds on every row.
+    const char* word = "VELQUOR";
+    const float unit = 15.0f, spacing = 2.7f, stroke = 29.0f;
+    const float baseline = 198.0f;
+    float width = WordWidth(word, unit, spacing);
+    float originX = plateLeft + slant * (static_cast<float>(plateBottom - 1) - baseline) + (plateWidth - width) * 0.5f;
+    return DrawWord(word, originX, baseline, unit, slant, spacing, stroke);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Icon: a dark square with a lighter top, a white V and an orange speed bar, drawn at each size
+// from the same shapes with 4 x 4 samples per pixel.
+
+constexpr int32_t ICON_SIZES[5] = {16, 32, 48, 64, 128};
+constexpr int32_t MAX_ICON = 128;
+
+struct IconCanvas {
+    int32_t Size;
+    Rgb Pixels[MAX_ICON][MAX_ICON];  // top-down
+};
+
+IconCanvas g_Icon;
+
+// Share of the pixel's 16 samples inside the shape; the shape is given in units of the icon's
+// side (0..1, y downwards).
+template <typename Inside>
+float Coverage(int32_t size, int32_t x, int32_t y, Inside inside)
+{
+    int32_t hits = 0;
+    for (int32_t sy = 0; sy < 4; ++sy) {
+        for (int32_t sx = 0; sx < 4; ++sx) {
+            float u = (static_cast<float>(x) + (static_cast<float>(sx) + 0.5f) / 4.0f) / static_cast<float>(size);
+            float v = (static_cast<float>(y) + (static_cast<float>(sy) + 0.5f) / 4.0f) / static_cast<float>(size);
+            if (inside(u, v)) ++hits;
+        }
+    }
+    return static_cast<float>(hits) / 16.0f;
+}
+
+void DrawIcon(int32_t size)
+{
+    g_Icon.Size = size;
+    // Small icons get heavier strokes so that they stay legible.
+    float stroke = size <= 16 ? 0.20f : (size <= 32 ? 0.17f : 0.15f);
+    Point left = {0.20f, 0.16f}, bottom = {0.50f, 0.70f}, right = {0.80f, 0.16f};
+    auto inV = [&](float u, float v) {
+        float d = std::fmin(DistanceToSegment(u, v, left, bottom), DistanceToSegment(u, v, bottom, right));
+        return d <= stroke * 0.5f;
+    };
+    auto inBar = [&](float u, float v) {
+        float lean = (0.92f - v) * 0.25f;
+        return v >= 0.78f && v < 0.90f && u >= 0.14f + lean && u < 0.86f + lean;
+    };
+    for (int32_t y = 0; y < size; ++y) {
+        float t = static_cast<float>(y) / static_cast<float>(size - 1);
+        Rgb background = MixRgb(ICON_TOP, ICON_BOTTOM, t);
+        for (int32_t x = 0; x < size; ++x) {
+            Rgb pixel = background;
+            pixel = MixRgb(pixel, ACCENT, Coverage(size, x, y, inBar));
+            pixel = MixRgb(pixel, LETTER, Coverage(size, x, y, inV));
+            g_Icon.Pixels[y][x] = pixel;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files.
+
+void PutLe16(uint8_t* p, uint32_t v)
+{
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void PutLe32(uint8_t* p, uint32_t v)
+{
+    for (int32_t i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// BITMAPINFOHEADER: 40 bytes.
+void PutInfoHeader(uint8_t* p, int32_t width, int32_t height, uint32_t bitCount, uint32_t imageBytes)
+{
+    for (int32_t i = 0; i < 40; ++i) p[i] = 0;
+    PutLe32(p + 0, 40);
+    PutLe32(p + 4, static_cast<uint32_t>(width));
+    PutLe32(p + 8, static_cast<uint32_t>(height));
+    PutLe16(p + 12, 1);  // planes
+    PutLe16(p + 14, bitCount);
+    PutLe32(p + 16, 0);  // BI_RGB
+    PutLe32(p + 20, imageBytes);
+}
+
+bool WriteAll(FILE* file, const uint8_t* bytes, size_t count)
+{
+    return std::fwrite(bytes, 1, count, file) == count;
+}
+
+constexpr int32_t BMP_FILE_HEADER = 14;
+constexpr int32_t INFO_HEADER = 40;
+
+uint8_t g_LogoRow[LOGO_ROW_BYTES];
+
+bool WriteLogo(const char* path)
+{
+    bool ok = false;
+    uint8_t headers[BMP_FILE_HEADER + INFO_HEADER];
+    FILE* file = std::fopen(path, "wb");
+    if (file == nullptr) goto done;
+
+    headers[0] = 'B';
+    headers[1] = 'M';
+    PutLe32(headers + 2, BMP_FILE_HEADER + INFO_HEADER + LOGO_PIXEL_BYTES);
+    PutLe32(headers + 6, 0);
+    PutLe32(headers + 10, BMP_FILE_HEADER + INFO_HEADER);
+    PutInfoHeader(headers + BMP_FILE_HEADER, LOGO_WIDTH, LOGO_HEIGHT, 24, LOGO_PIXEL_BYTES);
+    if (!WriteAll(file, headers, sizeof headers)) goto close;
+
+    for (int32_t row = LOGO_HEIGHT - 1; row >= 0; --row) {  // bottom-up
+        for (int32_t x = 0; x < LOGO_WIDTH; ++x) {
+            g_LogoRow[3 * x + 0] = g_Logo[row][x].B;
+            g_LogoRow[3 * x + 1] = g_Logo[row][x].G;
+            g_LogoRow[3 * x + 2] = g_Logo[row][x].R;
+        }
+        if (!WriteAll(file, g_LogoRow, sizeof g_LogoRow)) goto close;
+    }
+    ok = true;
+close:
+    if (std::fclose(file) != 0) ok = false;
+done:
+    return ok;
+}
+
+// One icon image: header (height doubled: XOR and AND halves), BGRA rows bottom-up, then the
+// AND mask, one bit per pixel, rows padded to 4 bytes, all zero (every pixel opaque).
+constexpr uint32_t IconMaskRowBytes(int32_t size) { return static_cast<uint32_t>(((size + 31) / 32) * 4); }
+constexpr uint32_t IconImageBytes(int32_t size)
+{
+    return INFO_HEADER + static_cast<uint32_t>(size * size * 4) + IconMaskRowBytes(size) * static_cast<uint32_t>(size);
+}
+static_assert(IconImageBytes(16) == 1128 && IconImageBytes(32) == 4264 && IconImageBytes(48) == 9640 &&
+              IconImageBytes(64) == 16936 && IconImageBytes(128) == 67624);
+
+uint8_t g_IconImage[IconImageBytes(MAX_ICON)];
+
+bool WriteIcon(const char* path)
+{
+    bool ok = false;
+    constexpr int32_t COUNT = 5;
+    constexpr uint32_t DIRECTORY_BYTES = 6 + 16 * COUNT;  // ICONDIR + ICONDIRENTRYs
+    uint8_t directory[DIRECTORY_BYTES];
+    uint32_t offset = DIRECTORY_BYTES;
+    FILE* file = std::fopen(path, "wb");
+    if (file == nullptr) goto done;
+
+    PutLe16(directory + 0, 0);  // reserved
+    PutLe16(directory + 2, 1);  // type: icon
+    PutLe16(directory + 4, COUNT);
+    for (int32_t i = 0; i < COUNT; ++i) {
+        int32_t size = ICON_SIZES[i];
+        uint8_t* entry = directory + 6 + 16 * i;
+        entry[0] = static_cast<uint8_t>(size);  // 128 fits; 0 would mean 256
+        entry[1] = static_cast<uint8_t>(size);
+        entry[2] = 0;  // no palette
+        entry[3] = 0;
+        PutLe16(entry + 4, 1);   // planes
+        PutLe16(entry + 6, 32);  // bits per pixel
+        PutLe32(entry + 8, IconImageBytes(size));
+        PutLe32(entry + 12, offset);
+        offset += IconImageBytes(size);
+    }
+    if (!WriteAll(file, directory, sizeof directory)) goto close;
+
+    for (int32_t i = 0; i < COUNT; ++i) {
+        int32_t size = ICON_SIZES[i];
+        uint32_t xorBytes = static_cast<uint32_t>(size * size * 4);
+        DrawIcon(size);
+        PutInfoHeader(g_IconImage, size, 2 * size, 32, xorBytes + IconMaskRowBytes(size) * static_cast<uint32_t>(size));
+        uint8_t* p = g_IconImage + INFO_HEADER;
+        for (int32_t row = size - 1; row >= 0; --row) {
+            for (int32_t x = 0; x < size; ++x) {
+                const Rgb& c = g_Icon.Pixels[row][x];
+                *p++ = c.B;
+                *p++ = c.G;
+                *p++ = c.R;
+                *p++ = 255;  // fully opaque
+            }
+        }
+        uint32_t maskBytes = IconMaskRowBytes(size) * static_cast<uint32_t>(size);
+        for (uint32_t m = 0; m < maskBytes; ++m) *p++ = 0;
+        if (!WriteAll(file, g_IconImage, IconImageBytes(size))) goto close;
+    }
+    ok = true;
+close:
+    if (std::fclose(file) != 0) ok = false;
+done:
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: velquor_make_artwork <logo.bmp> <icon.ico>\n");
+        return 2;
+    }
+    if (!DrawLogo()) {
+        std::fprintf(stderr, "velquor_make_artwork: the wordmark has a letter without a glyph\n");
+        return 1;
+    }
+    if (!WriteLogo(argv[1])) {
+        std::fprintf(stderr, "velquor_make_artwork: cannot write %s\n", argv[1]);
+        return 1;
+    }
+    if (!WriteIcon(argv[2])) {
+        std::fprintf(stderr, "velquor_make_artwork: cannot write %s\n", argv[2]);
+        return 1;
+    }
+    return 0;
+}
