@@ -38,6 +38,7 @@ int main(int argc, char** argv)
     }
 
     SetTextLanguage(ChooseLanguage(options, ReadEnvironment));
+    UseUtf8Terminal();
 
     if (options.Scenario == nullptr) {
         std::fputs("velquor-flash: this build has no USB back end yet; use --sim SCENARIO (see --help)\n", stderr);

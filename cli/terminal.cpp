@@ -1,17 +1,31 @@
 #include "cli/terminal.h"
 
 #if defined(_WIN32)
+
 #include <io.h>
-#define VELQUOR_ISATTY _isatty
-#define VELQUOR_FILENO _fileno
-#else
-#include <unistd.h>
-#define VELQUOR_ISATTY isatty
-#define VELQUOR_FILENO fileno
-#endif
+#include <windows.h>
 
 bool IsTerminal(std::FILE* stream)
 {
     if (stream == nullptr) return false;
-    return VELQUOR_ISATTY(VELQUOR_FILENO(stream)) != 0;
+    // _isatty is also true for the NUL device and serial ports; only a console has a mode.
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
 }
+
+void UseUtf8Terminal() { SetConsoleOutputCP(CP_UTF8); }
+
+#else
+
+#include <unistd.h>
+
+bool IsTerminal(std::FILE* stream)
+{
+    if (stream == nullptr) return false;
+    return isatty(fileno(stream)) != 0;
+}
+
+void UseUtf8Terminal() {}
+
+#endif

@@ -90,14 +90,16 @@ bool SaysYes(const char* line)
     return false;
 }
 
-// Asks on the terminal; false for no, for anything but a yes, and at the end of input.
+// Asks on the terminal; false for no, for anything but a yes, and at the end of input. The
+// prompt goes to the error stream, so that it is seen also when the output goes to a file.
 bool AskUser(BoxChoice choice)
 {
-    std::fputs(choice == CHOICE_YES_NO ? "[y]es / [N]o? " : "[o]k / [C]ancel? ", g_Settings.Out);
     std::fflush(g_Settings.Out);
+    std::fputs(choice == CHOICE_YES_NO ? "[y]es / [N]o? " : "[o]k / [C]ancel? ", g_Settings.Err);
+    std::fflush(g_Settings.Err);
     char line[64];
     if (std::fgets(line, sizeof line, g_Settings.In) == nullptr) {
-        std::fputs("\n(end of input)\n", g_Settings.Out);
+        std::fputs("\n", g_Settings.Err);
         return false;
     }
     // Anything beyond the buffer belongs to the same answer, which is then not a yes.

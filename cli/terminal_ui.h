@@ -24,8 +24,8 @@ enum ProgressLook {
 struct TerminalUiSettings {
     BoxAnswering Answering;
     ProgressLook Progress;
-    std::FILE* Out;    // boxes, prompts
-    std::FILE* Err;    // the progress window
+    std::FILE* Out;    // boxes, the answers given
+    std::FILE* Err;    // the progress window, prompts
     std::FILE* In;     // answers to prompts
     uint64_t (*Clock)(void);  // milliseconds, for the elapsed time of the progress window
 };

@@ -10,16 +10,15 @@
 # The two fixture tests are created with the first wine test, in that test's folder.
 include_guard(GLOBAL)
 
-set(VELQUOR_WINE_SESSION_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/wine-session.sh)
-
 function(velquor_add_wine_test name target)
     get_property(haveSession GLOBAL PROPERTY VELQUOR_WINE_SESSION_ADDED)
+    set(sessionScript ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/wine-session.sh)
     if(NOT haveSession)
         set_property(GLOBAL PROPERTY VELQUOR_WINE_SESSION_ADDED TRUE)
         add_test(NAME wine_session_start
-                 COMMAND /bin/sh ${VELQUOR_WINE_SESSION_SCRIPT} start ${CMAKE_BINARY_DIR})
+                 COMMAND /bin/sh ${sessionScript} start ${CMAKE_BINARY_DIR})
         add_test(NAME wine_session_stop
-                 COMMAND /bin/sh ${VELQUOR_WINE_SESSION_SCRIPT} stop ${CMAKE_BINARY_DIR})
+                 COMMAND /bin/sh ${sessionScript} stop ${CMAKE_BINARY_DIR})
         set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine_session TIMEOUT 120)
         set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine_session TIMEOUT 60)
     endif()

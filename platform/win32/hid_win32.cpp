@@ -43,6 +43,26 @@ union DetailBuffer {
 
 HANDLE ToHandle(PlatformHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
+int64_t PerformanceCount()
+{
+    LARGE_INTEGER count;
+    QueryPerformanceCounter(&count);
+    return count.QuadPart;
+}
+
+int64_t PerformanceFrequency()
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart;
+}
+
+// a * b / c rounded up, for a counter value and a unit conversion, without overflowing.
+int64_t ScaleUp(int64_t a, int64_t b, int64_t c)
+{
+    return (a / c) * b + ((a % c) * b + c - 1) / c;
+}
+
 InterfaceList OpenInterfaceList()
 {
     InterfaceList list = 0;
@@ -60,15 +80,13 @@ InterfaceList OpenInterfaceList()
     record = static_cast<InterfaceListRecord*>(HeapAlloc(GetProcessHeap(), 0, sizeof(InterfaceListRecord)));
     if (record == nullptr) {
         error = ERROR_NOT_ENOUGH_MEMORY;
-        goto destroy_set;
+        SetupDiDestroyDeviceInfoList(set);
+        goto done;
     }
     record->Set = set;
     record->InterfaceClass = hidClass;
     list = reinterpret_cast<InterfaceList>(record);
-    goto done;
 
-destroy_set:
-    SetupDiDestroyDeviceInfoList(set);
 done:
     if (list == 0) SetLastError(error);
     return list;
@@ -220,6 +238,22 @@ done:
     return ok;
 }
 
+// Waits for a pending read's event, at least `timeoutMs` by the performance counter (a wait's
+// own time-out may end a little early). True when the read has ended.
+bool WaitForReport(HANDLE event, uint32_t timeoutMs)
+{
+    if (timeoutMs == INFINITE) return WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0;
+    int64_t frequency = PerformanceFrequency();
+    int64_t deadline = PerformanceCount() + ScaleUp(static_cast<int64_t>(timeoutMs), frequency, 1000);
+    for (;;) {
+        int64_t now = PerformanceCount();
+        DWORD wait = now >= deadline ? 0 : static_cast<DWORD>(ScaleUp(deadline - now, 1000, frequency));
+        DWORD result = WaitForSingleObject(event, wait);
+        if (result == WAIT_OBJECT_0) return true;
+        if (result != WAIT_TIMEOUT || wait == 0) return false;
+    }
+}
+
 bool ReadReport(PlatformHandle handle, uint8_t* report, uint32_t length, uint32_t timeoutMs)
 {
     bool ok = false;
@@ -241,7 +275,7 @@ bool ReadReport(PlatformHandle handle, uint8_t* report, uint32_t length, uint32_
     if (!ReadFile(file, report, length, nullptr, &overlapped)) {
         error = GetLastError();
         if (error != ERROR_IO_PENDING) goto close_event;
-        if (WaitForSingleObject(overlapped.hEvent, timeoutMs) != WAIT_OBJECT_0) {
+        if (!WaitForReport(overlapped.hEvent, timeoutMs)) {
             timedOut = true;
             CancelIoEx(file, &overlapped);
         }
@@ -274,26 +308,6 @@ void Close(PlatformHandle handle)
 
 // ---------------------------------------------------------------------------------------------
 // Clock and pauses.
-
-int64_t PerformanceCount()
-{
-    LARGE_INTEGER count;
-    QueryPerformanceCounter(&count);
-    return count.QuadPart;
-}
-
-int64_t PerformanceFrequency()
-{
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return frequency.QuadPart;
-}
-
-// a * b / c rounded up, for a counter value and a unit conversion, without overflowing.
-int64_t ScaleUp(int64_t a, int64_t b, int64_t c)
-{
-    return (a / c) * b + ((a % c) * b + c - 1) / c;
-}
 
 // Waits on a high-resolution waitable timer until the counter reaches `target`, re-arming it
 // whenever it fires early. False when no such timer can be had.

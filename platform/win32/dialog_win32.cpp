@@ -1,0 +1,198 @@
+// The Windows edge of the dialog: carries out the portable dialog logic with USER32 and GDI.
+#include "platform/win32/dialog_win32.h"
+
+#include <commctrl.h>
+#include <dbt.h>
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include "app/app.h"
+#include "link/device_link.h"
+#include "resources/resource_ids.h"
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 text is passed to the wide API as it is");
+
+namespace {
+
+HINSTANCE g_Instance = nullptr;
+HBRUSH g_RedRowBrush = nullptr;  // created at the first colour request, deleted with the dialog
+
+HWND AsWindow(UiWindow window) { return reinterpret_cast<HWND>(window); }
+const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+HWND Control(uint32_t controlId) { return GetDlgItem(AsWindow(g_MainWindow), static_cast<int>(controlId)); }
+
+int32_t W32LoadText(uint32_t id, char16_t* buffer, int32_t capacity)
+{
+    if (capacity <= 0) return 0;
+    int length = LoadStringW(g_Instance, id, reinterpret_cast<wchar_t*>(buffer), capacity);
+    if (length <= 0) buffer[0] = 0;
+    return length > 0 ? length : 0;
+}
+
+void W32SetControlText(uint32_t controlId, const char16_t* text) { SetWindowTextW(Control(controlId), Wide(text)); }
+
+int32_t W32GetControlTextLength(uint32_t controlId) { return GetWindowTextLengthW(Control(controlId)); }
+
+int32_t W32GetControlText(uint32_t controlId, char16_t* buffer, int32_t capacity)
+{
+    if (capacity <= 0) return 0;
+    buffer[0] = 0;
+    return GetWindowTextW(Control(controlId), reinterpret_cast<wchar_t*>(buffer), capacity);
+}
+
+void W32EnableControl(uint32_t controlId, bool enabled) { EnableWindow(Control(controlId), enabled ? TRUE : FALSE); }
+
+void W32SetWindowTitle(UiWindow window, const char16_t* title)
+{
+    SendMessageW(AsWindow(window), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(title)));
+}
+
+int32_t W32ShowMessageBox(UiWindow owner, const char16_t* text, const char16_t* caption, uint32_t flags)
+{
+    return MessageBoxW(AsWindow(owner), Wide(text), Wide(caption), flags);
+}
+
+bool W32GetWindowRect(UiWindow window, UiRect* rect)
+{
+    RECT r;
+    if (!GetWindowRect(AsWindow(window), &r)) return false;
+    *rect = {r.left, r.top, r.right, r.bottom};
+    return true;
+}
+
+UiWindow W32CreateProgressWindow(UiWindow owner, const char16_t* title, int32_t x, int32_t y, int32_t width,
+                                 int32_t height)
+{
+    // WS_VISIBLE | PBS_SMOOTH, neither child nor pop-up: an owned top-level window whose title
+    // bar shows the text.
+    HWND window = CreateWindowExW(0, PROGRESS_CLASSW, Wide(title), WS_VISIBLE | PBS_SMOOTH, x, y, width, height,
+                                  AsWindow(owner), nullptr, g_Instance, nullptr);
+    return reinterpret_cast<UiWindow>(window);
+}
+
+void W32SetProgressPosition(UiWindow progress, uint32_t position)
+{
+    SendMessageW(AsWindow(progress), PBM_SETPOS, position, 0);
+    // The transfer runs no message loop: paint the bar now.
+    UpdateWindow(AsWindow(progress));
+}
+
+void W32RaiseWindow(UiWindow window) { SetWindowPos(AsWindow(window), HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE); }
+void W32ShowWindow(UiWindow window) { ShowWindow(AsWindow(window), SW_SHOW); }
+UiWindow W32GetForegroundWindow() { return reinterpret_cast<UiWindow>(GetForegroundWindow()); }
+void W32DestroyWindow(UiWindow window) { DestroyWindow(AsWindow(window)); }
+
+UiNotification W32RegisterForDeviceChanges(UiWindow window)
+{
+    DEV_BROADCAST_DEVICEINTERFACE_W filter;
+    ZeroMemory(&filter, sizeof filter);
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_reserved = 0;
+    HidD_GetHidGuid(&filter.dbcc_classguid);
+    return reinterpret_cast<UiNotification>(
+        RegisterDeviceNotificationW(AsWindow(window), &filter, DEVICE_NOTIFY_WINDOW_HANDLE));
+}
+
+void W32UnregisterDeviceChanges(UiNotification notification)
+{
+    UnregisterDeviceNotification(reinterpret_cast<HDEVNOTIFY>(notification));
+}
+
+void W32ReadBroadcast(const void* broadcast, DeviceBroadcast* fields)
+{
+    const DEV_BROADCAST_HDR* header = static_cast<const DEV_BROADCAST_HDR*>(broadcast);
+    fields->DeviceType = header->dbch_devicetype;
+    fields->Name = nullptr;
+    if (header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE)
+        fields->Name = reinterpret_cast<const char16_t*>(
+            reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(header)->dbcc_name);
+}
+
+void W32EndDialog(UiWindow window, intptr_t result) { EndDialog(AsWindow(window), result); }
+
+// The logo, bitmap 121, drawn with its pure green transparent, placed by the version group.
+void PaintLogo(HWND window)
+{
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    HBITMAP bitmap = LoadBitmapW(g_Instance, MAKEINTRESOURCEW(IDB_LOGO));
+    if (bitmap != nullptr) {
+        BITMAP info;
+        GetObjectW(bitmap, sizeof info, &info);
+        HDC memory = CreateCompatibleDC(dc);
+        HGDIOBJ previous = SelectObject(memory, bitmap);
+        RECT windowRect, groupRect;
+        GetWindowRect(window, &windowRect);
+        GetWindowRect(GetDlgItem(window, IDC_VERSION_GROUP), &groupRect);
+        LogoPlacement place = PlaceLogo(info.bmWidth, info.bmHeight,
+                                        {windowRect.left, windowRect.top, windowRect.right, windowRect.bottom},
+                                        {groupRect.left, groupRect.top, groupRect.right, groupRect.bottom},
+                                        GetSystemMetrics(SM_CXDLGFRAME), GetSystemMetrics(SM_CYCAPTION));
+        if (place.Draw)
+            TransparentBlt(dc, place.X, place.Y, place.Width, place.Height, memory, 0, 0, info.bmWidth, info.bmHeight,
+                           RGB(0, 255, 0));
+        SelectObject(memory, previous);
+        DeleteDC(memory);
+        DeleteObject(bitmap);
+    }
+    EndPaint(window, &paint);
+}
+
+}  // namespace
+
+const UiPlatform kWin32Ui = {
+    W32LoadText,        W32SetControlText,         W32GetControlTextLength, W32GetControlText,
+    W32EnableControl,   W32SetWindowTitle,         W32ShowMessageBox,       W32GetWindowRect,
+    W32CreateProgressWindow, W32SetProgressPosition, W32RaiseWindow,        W32ShowWindow,
+    W32GetForegroundWindow,  W32DestroyWindow,       W32RegisterForDeviceChanges,
+    W32UnregisterDeviceChanges, W32ReadBroadcast,  W32EndDialog,
+};
+
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        HICON icon = LoadIconW(g_Instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
+        SetClassLongPtrW(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
+        MainDialogInit(reinterpret_cast<UiWindow>(window));
+        return TRUE;
+    }
+    case WM_PAINT:
+        PaintLogo(window);
+        return FALSE;
+    case WM_COMMAND:
+        return MainDialogCommand(LOWORD(wParam)) ? TRUE : FALSE;
+    case WM_CTLCOLORSTATIC:
+        if (IsRedStatic(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)))) {
+            HDC dc = reinterpret_cast<HDC>(wParam);
+            SetTextColor(dc, RGB(255, 0, 0));
+            SetBkMode(dc, TRANSPARENT);
+            if (g_RedRowBrush == nullptr) g_RedRowBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+            return reinterpret_cast<INT_PTR>(g_RedRowBrush);
+        }
+        return FALSE;
+    case WM_DEVICECHANGE:
+        return HandleDeviceChange(static_cast<uint32_t>(wParam), reinterpret_cast<const void*>(lParam)) != 0 ? TRUE
+                                                                                                             : FALSE;
+    case WM_DESTROY:
+        if (g_RedRowBrush != nullptr) {
+            DeleteObject(g_RedRowBrush);
+            g_RedRowBrush = nullptr;
+        }
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+int RunUpdaterDialog(HINSTANCE instance)
+{
+    InitCommonControls();
+    g_Instance = instance;
+    ResetLinkRecord();
+    SelectUiPlatform(&kWin32Ui);
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr, MainDialogProc, 0);
+    return 0;
+}

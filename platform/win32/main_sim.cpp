@@ -1,0 +1,19 @@
+// VelquorUpdaterSim.exe: the same program on the simulated programming unit, for demonstrations
+// and tests. The scenario comes from the environment variable VELQUOR_SIM (empty: every default).
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "platform/win32/dialog_win32.h"
+#include "sim/sim_unit.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
+{
+    const char* scenario = std::getenv("VELQUOR_SIM");
+    char error[256];
+    if (SimSelect(scenario != nullptr ? scenario : "", error, sizeof error) != 0) {
+        MessageBoxA(nullptr, error, "VELQUOR_SIM", MB_ICONERROR | MB_OK);
+        return 2;
+    }
+    return RunUpdaterDialog(instance);
+}

@@ -1,0 +1,436 @@
+// velquor-flash as a user runs it: the built program against the simulated unit, its exit
+// status, what it prints on stdout and what its trace and progress say on stderr.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/sim_unit.h"
+
+#ifndef VELQUOR_FLASH_EXE
+#error "VELQUOR_FLASH_EXE must name the built velquor-flash"
+#endif
+
+namespace {
+
+struct FlashRun {
+    int Status;
+    std::string Out;
+    std::string Err;
+};
+
+std::string ReadWhole(const std::string& path)
+{
+    // Text mode: a Windows build writes its newlines as CR LF.
+    std::ifstream file(path);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+#if defined(_WIN32)
+// cmd.exe: double quotes; a path of the build machine (under Wine) lies on drive Z:.
+std::string Quote(const std::string& text) { return "\"" + text + "\""; }
+std::string ProgramPath()
+{
+    std::string path = VELQUOR_FLASH_EXE;
+    if (!path.empty() && path[0] == '/') {
+        for (char& c : path) c = c == '/' ? '\\' : c;
+        path = "Z:" + path;
+    }
+    return path;
+}
+const char* const kNoInput = "NUL";
+void SetVariable(const char* name, const char* value) { _putenv_s(name, value != nullptr ? value : ""); }
+int ExitStatus(int systemResult) { return systemResult; }
+#else
+}  // namespace
+#include <sys/wait.h>
+namespace {
+std::string Quote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+std::string ProgramPath() { return VELQUOR_FLASH_EXE; }
+const char* const kNoInput = "/dev/null";
+void SetVariable(const char* name, const char* value)
+{
+    if (value != nullptr) {
+        setenv(name, value, 1);
+    } else {
+        unsetenv(name);
+    }
+}
+int ExitStatus(int systemResult) { return WIFEXITED(systemResult) ? WEXITSTATUS(systemResult) : -1; }
+#endif
+
+// Runs velquor-flash with `args`, standard input empty and not a terminal.
+FlashRun RunFlash(const std::vector<std::string>& args)
+{
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = test->name();
+    for (char& c : name) c = c == '/' ? '_' : c;
+    std::string base = testing::TempDir() + "velquor_cli_" + name;
+    std::string outPath = base + ".out", errPath = base + ".err";
+    std::string command = Quote(ProgramPath());
+    for (const std::string& arg : args) command += " " + Quote(arg);
+    command += " >" + Quote(outPath) + " 2>" + Quote(errPath) + " <" + kNoInput;
+#if defined(_WIN32)
+    command = "\"" + command + "\"";
+#endif
+    std::fflush(nullptr);
+    FlashRun run = {ExitStatus(std::system(command.c_str())), ReadWhole(outPath), ReadWhole(errPath)};
+    std::remove(outPath.c_str());
+    std::remove(errPath.c_str());
+    return run;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::string line;
+    std::istringstream stream(text);
+    while (std::getline(stream, line)) lines.push_back(line);
+    return lines;
+}
+
+// "<ms> > <bytes>[ failed]" or "<ms> < <bytes>|failed"
+struct TraceLine {
+    uint64_t Ms;
+    char Direction;
+    std::vector<uint8_t> Bytes;
+    bool Failed;
+};
+
+std::vector<TraceLine> ParseTrace(const std::string& err)
+{
+    std::vector<TraceLine> trace;
+    for (const std::string& line : Lines(err)) {
+        std::istringstream words(line);
+        TraceLine entry = {0, 0, {}, false};
+        std::string direction, word;
+        if (!(words >> entry.Ms >> direction) || (direction != ">" && direction != "<")) continue;
+        entry.Direction = direction[0];
+        while (words >> word) {
+            if (word == "failed") {
+                entry.Failed = true;
+            } else {
+                entry.Bytes.push_back(static_cast<uint8_t>(std::stoul(word, nullptr, 16)));
+            }
+        }
+        trace.push_back(entry);
+    }
+    return trace;
+}
+
+// A request as its first bytes, the rest of the 60 zero.
+std::vector<uint8_t> Request(std::vector<uint8_t> head)
+{
+    head.resize(60, 0);
+    return head;
+}
+
+bool Contains(const std::string& text, const std::string& piece) { return text.find(piece) != std::string::npos; }
+
+// ---- The table ------------------------------------------------------------------------------
+
+struct CliCase {
+    const char* Name;
+    std::vector<std::string> Args;
+    int Status;
+    std::vector<std::string> OutHas;
+    std::vector<std::string> OutLacks;
+    std::vector<std::string> ErrHas;
+};
+
+const std::string kReady = "A programming unit was found and is ready to update.";
+const std::string kSteps = "1.)\nDisconnect the VELQUOR ESC from the receiver";
+const std::string kSuccess = "The update of the ESC was successful!\n";
+const std::string kFailureHint = "Update failed. Please try again.";
+
+const CliCase kCases[] = {
+    // identify: the record after discovery, in every branch.
+    {"identify_other_mode", {"--sim", "mode=1", "identify"}, 0,
+     {"result: 0\n", "UnitMode: 0x01\n", "ControllerState: 0x0000\n", "ModeInfoA: 0x5a\n", "ModeInfoB: 0x1234\n",
+      "ModeInfoC: 0x89abcdef\n", "ModeInfoD: 0x00c0ffee\n", "ModeInfoE: 0xa5\n",
+      "ControllerIdentity: " + std::string(80, '0') + "\n"},
+     {}, {}},
+    {"identify_no_unit", {"--sim", "unit=none", "identify"}, 1,
+     {"result: -4\nDeviceHandle: none\nDevicePath: \nOutputReportLength: 0x00000000\n", "ProductId: 0x0000\n"}, {}, {}},
+    {"identify_alien_skipped", {"--sim", "alien=1,others=2", "identify"}, 0,
+     {"result: 0\n", "ProductId: 0x0002\n", "pid_0002"}, {}, {}},
+    {"identify_dialpuck", {"--sim", "unit=dialpuck", "identify"}, 0, {"result: 0\n", "ProductId: 0x0001\n"}, {}, {}},
+    {"identify_refused_info", {"--sim", "fail=info:refuse:5", "identify"}, 1,
+     {"result: 5\n", "DeviceHandle: open\n", "ControllerState: 0x0003\n"}, {}, {}},
+    {"identify_status_unwritten", {"--sim", "fail=status:write", "--trace", "identify"}, 1,
+     {"result: -2\n"}, {}, {" > 01 08 00 00", " failed\n"}},
+    {"identify_status_unread", {"--sim", "fail=status:read", "--trace", "identify"}, 1,
+     {"result: -3\n"}, {}, {" < failed\n"}},
+
+    // Bad command lines and scenarios: one line on stderr, exit 2, nothing on stdout.
+    {"scenario_unknown_key", {"--sim", "bogus=1", "status"}, 2, {}, {"SETBOX"}, {"bogus"}},
+    {"scenario_bad_value", {"--sim", "mode=300", "identify"}, 2, {}, {"result"}, {"mode"}},
+    {"option_unknown", {"--sim", "", "--frobnicate", "status"}, 2, {}, {"SETBOX"}, {"--frobnicate"}},
+    {"option_sim_without_scenario", {"status", "--sim"}, 2, {}, {}, {"--sim"}},
+    {"option_bad_language", {"--sim", "", "--lang", "fr", "status"}, 2, {}, {}, {"'fr'"}},
+    {"command_missing", {"--sim", ""}, 2, {}, {}, {"no command"}},
+    {"command_unknown", {"--sim", "", "flash"}, 2, {}, {}, {"'flash'"}},
+    {"command_twice", {"--sim", "", "status", "update"}, 2, {}, {}, {"one command"}},
+    {"no_back_end", {"status"}, 2, {}, {"SETBOX"}, {"no USB back end"}},
+    {"help", {"--help", "--bogus"}, 0,
+     {"identify", "status", "update", "--sim SCENARIO", "--trace", "--yes", "--lang en|de", "--realtime",
+      "fail=OP:KIND", "Exit status", "VELQUOR ORVANT QX FW Updater 1.25"},
+     {}, {}},
+
+    // status: the panel and the hint, as the window shows them when it opens.
+    {"status_ready_english", {"--sim", "", "--lang", "en", "status"}, 0,
+     {"SETBOX: 1.25\nESC-bootloader: 1.5\nESC: 1.24\n\n" + kReady}, {"\r", kSteps}, {}},
+    {"status_ready_german", {"--sim", "", "--lang", "de", "status"}, 0,
+     {"SETBOX: 1.25\nRegler-Bootloader: 1.5\nRegler: 1.24\n\nAm USB Bus wurde eine Programmiereinheit",
+      "Updatevorgangs"},
+     {"\r"}, {}},
+    {"status_dialpuck", {"--sim", "unit=dialpuck,fw=0xffff,boot=0x01000203", "--lang", "en", "status"}, 0,
+     {"DIALPUCK: 1.25\nESC-bootloader: 1.2.3\nESC: ----------\n"}, {}, {}},
+    {"status_no_unit", {"--sim", "unit=none", "--lang", "en", "status"}, 4,
+     {"programming unit: 0.0.0\nESC-bootloader: 0.0.0\nESC: 0.0.0\n\n"
+      "No programming unit was found on the USB Port. To update the ESC do the following:\n\n" + kSteps},
+     {}, {}},
+    {"status_wrong_mode", {"--sim", "mode=1", "--lang", "en", "status"}, 4,
+     {"which is in the wrong mode", kSteps, "programming unit: 0.0.0\n"}, {}, {}},
+    {"status_no_controller", {"--sim", "state=2", "--lang", "en", "status"}, 4, {"No updatable ESC connected."}, {}, {}},
+    {"status_incompatible", {"--sim", "type=0x12345678", "--lang", "en", "status"}, 4,
+     {"[ESC incompatible]\nWith this updater you can only update the firmware of VELQUOR ESCs with the type 'ORVANT QX'.",
+      "The connected ESC is not compatible with this updater.", kSteps},
+     {"Answer:"}, {}},
+    {"status_ignored_controller", {"--sim", "type=0x0a0640fa", "--lang", "en", "status"}, 4,
+     {"SETBOX: 1.25\nESC-bootloader: 1.5\nESC: 1.24\n"}, {kReady, kSteps}, {}},
+
+    // update: every way it can end.
+    {"update_confirmed", {"--sim", "", "--lang", "en", "--yes", "update"}, 0,
+     {"[important note]\nIMPORTANT: Don't interrupt update process!", "Answer: OK (--yes)",
+      "SETBOX: 1.25\nESC-bootloader: 1.5\nESC: 1.25\n\n" + kSuccess},
+     {"Newer firmware found.", "Update failed"},
+     {"Firmware update in progress, please wait...\n", " 10 %  205/2048 blocks", "100 %  2048/2048 blocks"}},
+    {"update_unattended_cancels", {"--sim", "", "--lang", "en", "update"}, 3,
+     {"[important note]", "Answer: Cancel (no terminal to ask; --yes answers OK)", "ESC: 1.24\n\n" + kReady},
+     {kSuccess, "Update failed"}, {}},
+    {"update_same_version_asks", {"--sim", "fw=0x0119", "--lang", "en", "--yes", "update"}, 0,
+     {"[Newer firmware found.]\nThe firmware version is older or the same", "Answer: Yes (--yes)", kSuccess}, {}, {}},
+    {"update_same_version_unattended", {"--sim", "fw=0x0119", "--lang", "en", "update"}, 3,
+     {"Answer: Cancel"}, {"Newer firmware found.", kSuccess}, {}},
+    {"update_block_refused", {"--sim", "fail=block#5:refuse:7", "--lang", "en", "--yes", "update"}, 1,
+     {"[Update failed!]\nError when writing last firmware data block. Update cancelled.\n"
+      "The system shows following errorcode: 0x00000007-0x",
+      "SETBOX: 0.0.0\nESC-bootloader: 0.0.0\nESC: 0.0.0\n\n" + kFailureHint},
+     {kSuccess}, {}},
+    {"update_erase_refused", {"--sim", "fail=erase:refuse:0x0e0a", "--lang", "en", "--yes", "update"}, 1,
+     {"Error deleting old firmware.", "errorcode: 0x00000e0a-0x", kFailureHint}, {kSuccess}, {}},
+    {"update_lock_unwritten", {"--sim", "fail=lock:write", "--lang", "en", "--yes", "update"}, 1,
+     {"System-Lock of programming unit couldn't be set.", "errorcode: 0xfffffffe-0x0000001f", kFailureHint}, {}, {}},
+    {"update_german_failure", {"--sim", "fail=address:refuse:5", "--lang", "de", "--yes", "update"}, 1,
+     {"[Update fehlgeschlagen!]", "Das System meldet Fehlercode 0x00000005-0x", "Das Update wurde aufgrund eines Fehlers"},
+     {}, {}},
+    {"update_without_unit", {"--sim", "unit=none", "--lang", "en", "--yes", "update"}, 4,
+     {"No programming unit was found"}, {"[important note]", "Update failed"}, {}},
+    {"update_incompatible", {"--sim", "type=0x140fa0ab", "--lang", "en", "--yes", "update"}, 4,
+     {"[ESC incompatible]"}, {"[important note]"}, {}},
+};
+
+void PrintTo(const CliCase& c, std::ostream* out) { *out << c.Name; }
+
+class CliCaseTest : public testing::TestWithParam<CliCase> {};
+
+TEST_P(CliCaseTest, ExitStatusAndOutput)
+{
+    const CliCase& c = GetParam();
+    FlashRun run = RunFlash(c.Args);
+    EXPECT_EQ(run.Status, c.Status) << run.Out << run.Err;
+    for (const std::string& piece : c.OutHas) EXPECT_TRUE(Contains(run.Out, piece)) << "stdout lacks: " << piece << "\n---\n" << run.Out;
+    for (const std::string& piece : c.OutLacks) EXPECT_FALSE(Contains(run.Out, piece)) << "stdout has: " << piece << "\n---\n" << run.Out;
+    for (const std::string& piece : c.ErrHas) EXPECT_TRUE(Contains(run.Err, piece)) << "stderr lacks: " << piece << "\n---\n" << run.Err;
+    if (c.Status == 2) {
+        // A refusal is one line, and nothing was done.
+        EXPECT_EQ(Lines(run.Err).size(), 1u) << run.Err;
+        EXPECT_EQ(run.Out, "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CliCaseTest, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<CliCase>& param) { return std::string(param.param.Name); });
+
+// ---- Whole outputs and traces ----------------------------------------------------------------
+
+TEST(CliIdentify, PrintsTheDefaultUnitsRecordInFieldOrder)
+{
+    char error[128];
+    ASSERT_EQ(SimConfigure("", error, sizeof error), 0) << error;
+    FlashRun run = RunFlash({"--sim", "", "identify"});
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Out, std::string("result: 0\n"
+                                   "DeviceHandle: open\n"
+                                   "DevicePath: ") + SimUnitPathAscii() +
+                           "\n"
+                           "OutputReportLength: 0x0000003c\n"
+                           "InputReportLength: 0x0000003c\n"
+                           "UnitMode: 0x00\n"
+                           "UnitVersion: 0x00011900\n"
+                           "UnitVersionExtra: 0x13572468\n"
+                           "ControllerState: 0x0003\n"
+                           "ControllerStateExtra: 0x0042\n"
+                           "ModeInfoA: 0x00\n"
+                           "ModeInfoB: 0x0000\n"
+                           "ModeInfoC: 0x00000000\n"
+                           "ModeInfoD: 0x00000000\n"
+                           "ModeInfoE: 0x00\n"
+                           "ControllerInfo: c0c1c2c31801c6c7c8c9cacbcccdcecfd0d1d2d3d4d5d6d7d8d9dadbdcdddedf\n"
+                           "ControllerIdentity: d2a00f11050100008889" "8a8b8c8d8e8f90919293"
+                           "9495969798999a9b9c9d" "9e9fa0a1a2a3a4a5a6a7\n"
+                           "ProductId: 0x0002\n");
+    EXPECT_EQ(run.Err, "");
+}
+
+TEST(CliTrace, ListsTheThreeIdentificationExchangesByteForByte)
+{
+    FlashRun run = RunFlash({"--sim", "", "--trace", "identify"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    std::vector<TraceLine> trace = ParseTrace(run.Err);
+    ASSERT_EQ(trace.size(), 6u) << run.Err;
+    EXPECT_EQ(Lines(run.Err).size(), 6u) << "every stderr line is a trace line";
+
+    const std::vector<uint8_t> requests[] = {
+        Request({0x01, 0x08, 0x00}),
+        Request({0x01, 0x1d, 0x08, 0x00, 0x20, 0x00, 0x00, 0x00, 0xe0, 0xff, 0xff, 0xff}),
+        Request({0x01, 0x22, 0x00}),
+    };
+    std::vector<uint8_t> status = Request({0x02, 0x08, 0x0c, 0x00, 0x03, 0x00, 0x42, 0x00, 0x00, 0x19, 0x01, 0x00,
+                                           0x68, 0x24, 0x57, 0x13});
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(trace[2 * i].Direction, '>');
+        EXPECT_EQ(trace[2 * i].Bytes, requests[i]);
+        EXPECT_FALSE(trace[2 * i].Failed);
+        EXPECT_EQ(trace[2 * i + 1].Direction, '<');
+        EXPECT_EQ(trace[2 * i + 1].Bytes.size(), 60u);
+        EXPECT_EQ(trace[2 * i + 1].Bytes[1], requests[i][1]);
+        if (i > 0) {
+            EXPECT_GE(trace[2 * i].Ms, trace[2 * i - 1].Ms);
+        }
+    }
+    EXPECT_EQ(trace[1].Bytes, status);
+    // The identity reply carries the type code 0x110fa0d2 little-endian in bytes 4..7.
+    EXPECT_EQ(std::vector<uint8_t>(trace[5].Bytes.begin() + 4, trace[5].Bytes.begin() + 8),
+              (std::vector<uint8_t>{0xd2, 0xa0, 0x0f, 0x11}));
+    // The exact line shape: time, blank, direction, blank, bytes separated by single blanks.
+    std::string statusLine = " > 01 08 00";
+    for (int i = 3; i < 60; ++i) statusLine += " 00";
+    std::string first = Lines(run.Err)[0];
+    EXPECT_EQ(first.substr(first.find(' ')), statusLine);
+}
+
+TEST(CliTrace, ShowsTheUpdatesPaceOnTheClock)
+{
+    FlashRun run = RunFlash({"--sim", "", "--trace", "--yes", "update"});
+    ASSERT_EQ(run.Status, 0) << run.Out;
+    std::vector<TraceLine> trace = ParseTrace(run.Err);
+
+    std::vector<uint64_t> blockTimes;
+    size_t eraseRequest = trace.size();
+    for (size_t i = 0; i < trace.size(); ++i) {
+        if (trace[i].Direction != '>' || trace[i].Bytes.size() < 2) continue;
+        if (trace[i].Bytes[1] == 0x1b) blockTimes.push_back(trace[i].Ms);
+        if (trace[i].Bytes[1] == 0x1e) eraseRequest = i;
+    }
+    ASSERT_EQ(blockTimes.size(), 2048u);
+    for (size_t i = 1; i < blockTimes.size(); ++i) {
+        ASSERT_GE(blockTimes[i] - blockTimes[i - 1], 20u) << "block " << i + 1;
+    }
+
+    // The erase: its reply read 1000 ms after the request, the next request 4000 + 20 ms later.
+    ASSERT_LT(eraseRequest + 2, trace.size());
+    const TraceLine& eraseReply = trace[eraseRequest + 1];
+    const TraceLine& next = trace[eraseRequest + 2];
+    EXPECT_EQ(eraseReply.Direction, '<');
+    EXPECT_GE(eraseReply.Ms - trace[eraseRequest].Ms, 1000u);
+    EXPECT_EQ(next.Bytes[1], 0x1f);  // the start address
+    EXPECT_GE(next.Ms - eraseReply.Ms, 4020u);
+}
+
+TEST(CliTrace, NothingIsSentAfterADeclinedWarning)
+{
+    FlashRun run = RunFlash({"--sim", "", "--trace", "update"});
+    ASSERT_EQ(run.Status, 3) << run.Out;
+    std::vector<TraceLine> trace = ParseTrace(run.Err);
+    ASSERT_EQ(trace.size(), 6u) << "identification only:\n" << run.Err;
+}
+
+TEST(CliTrace, AFailedBlockEndsTheTransfer)
+{
+    FlashRun run = RunFlash({"--sim", "fail=block#5:refuse:7", "--trace", "--yes", "update"});
+    ASSERT_EQ(run.Status, 1) << run.Out;
+    size_t blocks = 0, afterBlocks = 0;
+    for (const TraceLine& line : ParseTrace(run.Err)) {
+        if (line.Direction != '>') continue;
+        if (line.Bytes[1] == 0x1b) {
+            ++blocks;
+        } else if (blocks > 0) {
+            ++afterBlocks;
+        }
+    }
+    EXPECT_EQ(blocks, 5u);
+    EXPECT_EQ(afterBlocks, 0u) << "no closing command after a failure";
+}
+
+// ---- The language from the environment ---------------------------------------------------
+
+struct LocaleCase {
+    const char* LcAll;
+    const char* LcMessages;
+    const char* Lang;
+    const char* Option;  // --lang value or null
+    bool German;
+};
+
+TEST(CliLanguage, FollowsTheFirstNonEmptyLocaleVariableUnlessGiven)
+{
+    const LocaleCase cases[] = {
+        {"de_DE.UTF-8", nullptr, nullptr, nullptr, true},
+        {"", "", "de_DE.UTF-8", nullptr, true},
+        {"", "en_US.UTF-8", "de_DE.UTF-8", nullptr, false},
+        {"C", nullptr, "de_DE", nullptr, false},
+        {nullptr, nullptr, nullptr, nullptr, false},
+        {"de_DE.UTF-8", nullptr, nullptr, "en", false},
+        {"en_GB.UTF-8", nullptr, nullptr, "de", true},
+    };
+    const char* saved[3];
+    const char* names[3] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    std::string keep[3];
+    for (int i = 0; i < 3; ++i) {
+        const char* value = std::getenv(names[i]);
+        keep[i] = value != nullptr ? value : "";
+        saved[i] = value != nullptr ? keep[i].c_str() : nullptr;
+    }
+    for (const LocaleCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "LC_ALL=" << (c.LcAll ? c.LcAll : "(unset)") << " LC_MESSAGES="
+                                        << (c.LcMessages ? c.LcMessages : "(unset)") << " LANG="
+                                        << (c.Lang ? c.Lang : "(unset)") << " --lang " << (c.Option ? c.Option : "-"));
+        SetVariable("LC_ALL", c.LcAll);
+        SetVariable("LC_MESSAGES", c.LcMessages);
+        SetVariable("LANG", c.Lang);
+        std::vector<std::string> args = {"--sim", ""};
+        if (c.Option != nullptr) args.insert(args.end(), {"--lang", c.Option});
+        args.push_back("status");
+        FlashRun run = RunFlash(args);
+        EXPECT_EQ(run.Status, 0);
+        EXPECT_EQ(Contains(run.Out, "Regler: 1.24"), c.German) << run.Out;
+        EXPECT_EQ(Contains(run.Out, "ESC: 1.24"), !c.German) << run.Out;
+    }
+    for (int i = 0; i < 3; ++i) SetVariable(names[i], saved[i]);
+}
+
+}  // namespace
