@@ -1,6 +1,8 @@
 // The terminal screen behind kTerminalUi. Process-wide state, like the dialog it stands for.
 #include "cli/terminal_ui.h"
 
+#include <cinttypes>
+
 #include "app/texts.h"
 #include "catalogue/catalogue.h"
 #include "resources/resource_ids.h"
@@ -134,17 +136,15 @@ const char* AnswerName(int32_t answer)
 
 // ---- Progress ----
 
+// "45 %  922/2048 blocks  0:18": position, blocks sent of all (when the image is known) and
+// the time since the window opened.
 void PrintProgressText(std::FILE* out, uint32_t position)
 {
     uint32_t blocks = g_Progress.Updates > 0 ? g_Progress.Updates - 1 : 0;
     uint64_t seconds = (Now() - g_Progress.StartMs) / 1000;
-    if (g_Progress.TotalBlocks != 0) {
-        std::fprintf(out, "%3u %%  %u/%u blocks  %u:%02u", position, blocks, g_Progress.TotalBlocks,
-                     static_cast<uint32_t>(seconds / 60), static_cast<uint32_t>(seconds % 60));
-    } else {
-        std::fprintf(out, "%3u %%  %u blocks  %u:%02u", position, blocks, static_cast<uint32_t>(seconds / 60),
-                     static_cast<uint32_t>(seconds % 60));
-    }
+    std::fprintf(out, "%3" PRIu32 " %%  %" PRIu32, position, blocks);
+    if (g_Progress.TotalBlocks != 0) std::fprintf(out, "/%" PRIu32, g_Progress.TotalBlocks);
+    std::fprintf(out, " blocks  %" PRIu64 ":%02" PRIu64, seconds / 60, seconds % 60);
 }
 
 void DrawBar(uint32_t position)
@@ -206,7 +206,6 @@ void TermSetWindowTitle(UiWindow, const char16_t* title) { CopyText(g_Title, TIT
 int32_t TermShowMessageBox(UiWindow, const char16_t* text, const char16_t* caption, uint32_t flags)
 {
     std::FILE* out = g_Settings.Out;
-    ++g_Record.BoxCount;
     if ((flags & 0xF0) == BOX_ICONERROR) ++g_Record.ErrorBoxCount;
 
     std::fputc('[', out);
@@ -253,7 +252,6 @@ bool TermGetWindowRect(UiWindow, UiRect* rect)
 UiWindow TermCreateProgressWindow(UiWindow, const char16_t* title, int32_t, int32_t, int32_t, int32_t)
 {
     g_Progress = Progress{true, 0, 0, 0, Now()};
-    g_Record.BlocksShown = 0;
     // The image the update is about to send, as the catalogue names it for the admitted
     // controller; its size gives the number of blocks.
     const uint8_t* image = nullptr;
@@ -271,7 +269,6 @@ void TermSetProgressPosition(UiWindow progress, uint32_t position)
 {
     if (progress != TERMINAL_PROGRESS_WINDOW || !g_Progress.Open) return;
     ++g_Progress.Updates;
-    g_Record.BlocksShown = g_Progress.Updates - 1;
     if (g_Settings.Progress == PROGRESS_BAR) {
         DrawBar(position);
     } else if (g_Progress.Updates > 1) {
@@ -343,7 +340,7 @@ void StartTerminalUi(const TerminalUiSettings& settings)
         control.Enabled = control.Id != IDC_UPDATE;  // the template creates Update disabled
     }
     g_Title[0] = u'\0';
-    g_Record = TerminalUiRecord{0, 0, false, false, 0, 0};
+    g_Record = TerminalUiRecord{0, false, false, 0};
     g_Progress = Progress{false, 0, 0, 0, 0};
 }
 

@@ -51,12 +51,10 @@ const char16_t* TerminalWindowTitle();
 
 // What happened on it since the start.
 struct TerminalUiRecord {
-    uint32_t BoxCount;
     uint32_t ErrorBoxCount;   // boxes with the error icon
     bool Declined;            // a box was answered Cancel or No
     bool DialogEnded;
     intptr_t DialogResult;
-    uint32_t BlocksShown;     // progress updates after the first, of the last progress window
 };
 const TerminalUiRecord& TerminalRecord();
 

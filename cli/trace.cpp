@@ -7,6 +7,9 @@ namespace {
 const HidPlatform* g_Forwarded = nullptr;
 std::FILE* g_TraceOut = nullptr;
 uint64_t g_TraceStartMs = 0;
+// The forwarded table's last error, taken right after each call it answers: writing the trace
+// line may change the platform's own last error before the link asks for it.
+uint32_t g_LastError = 0;
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
@@ -73,30 +76,51 @@ void EndLine(LineWriter* line)
     std::fflush(g_TraceOut);
 }
 
-InterfaceList TraceOpenInterfaceList(void) { return g_Forwarded->OpenInterfaceList(); }
+InterfaceList TraceOpenInterfaceList(void)
+{
+    InterfaceList list = g_Forwarded->OpenInterfaceList();
+    g_LastError = g_Forwarded->LastError();
+    return list;
+}
 
 int32_t TraceGetInterfacePath(InterfaceList list, uint32_t index, char16_t* path, uint32_t capacity)
 {
-    return g_Forwarded->GetInterfacePath(list, index, path, capacity);
+    int32_t length = g_Forwarded->GetInterfacePath(list, index, path, capacity);
+    g_LastError = g_Forwarded->LastError();
+    return length;
 }
 
-void TraceCloseInterfaceList(InterfaceList list) { g_Forwarded->CloseInterfaceList(list); }
+void TraceCloseInterfaceList(InterfaceList list)
+{
+    g_Forwarded->CloseInterfaceList(list);
+    g_LastError = g_Forwarded->LastError();
+}
 
-PlatformHandle TraceOpen(const char16_t* path) { return g_Forwarded->Open(path); }
+PlatformHandle TraceOpen(const char16_t* path)
+{
+    PlatformHandle handle = g_Forwarded->Open(path);
+    g_LastError = g_Forwarded->LastError();
+    return handle;
+}
 
 bool TraceGetIds(PlatformHandle handle, uint16_t* vendorId, uint16_t* productId)
 {
-    return g_Forwarded->GetIds(handle, vendorId, productId);
+    bool read = g_Forwarded->GetIds(handle, vendorId, productId);
+    g_LastError = g_Forwarded->LastError();
+    return read;
 }
 
 bool TraceGetReportLengths(PlatformHandle handle, uint16_t* inputLength, uint16_t* outputLength)
 {
-    return g_Forwarded->GetReportLengths(handle, inputLength, outputLength);
+    bool read = g_Forwarded->GetReportLengths(handle, inputLength, outputLength);
+    g_LastError = g_Forwarded->LastError();
+    return read;
 }
 
 bool TraceWriteReport(PlatformHandle handle, const uint8_t* report, uint32_t length)
 {
     bool written = g_Forwarded->WriteReport(handle, report, length);
+    g_LastError = g_Forwarded->LastError();
     LineWriter line;
     line.Length = 0;
     PutPrefix(&line, '>');
@@ -109,6 +133,7 @@ bool TraceWriteReport(PlatformHandle handle, const uint8_t* report, uint32_t len
 bool TraceReadReport(PlatformHandle handle, uint8_t* report, uint32_t length, uint32_t timeoutMs)
 {
     bool read = g_Forwarded->ReadReport(handle, report, length, timeoutMs);
+    g_LastError = g_Forwarded->LastError();
     LineWriter line;
     line.Length = 0;
     PutPrefix(&line, '<');
@@ -121,11 +146,15 @@ bool TraceReadReport(PlatformHandle handle, uint8_t* report, uint32_t length, ui
     return read;
 }
 
-void TraceClose(PlatformHandle handle) { g_Forwarded->Close(handle); }
+void TraceClose(PlatformHandle handle)
+{
+    g_Forwarded->Close(handle);
+    g_LastError = g_Forwarded->LastError();
+}
 
 void TraceSleep(uint32_t milliseconds) { g_Forwarded->Sleep(milliseconds); }
 
-uint32_t TraceLastError(void) { return g_Forwarded->LastError(); }
+uint32_t TraceLastError(void) { return g_LastError; }
 
 uint64_t TraceMilliseconds(void) { return g_Forwarded->Milliseconds(); }
 
@@ -136,6 +165,7 @@ void StartTrace(const HidPlatform* forwarded, std::FILE* out)
     g_Forwarded = forwarded;
     g_TraceOut = out;
     g_TraceStartMs = forwarded->Milliseconds();
+    g_LastError = forwarded->LastError();
 }
 
 const HidPlatform kTraceHidPlatform = {
