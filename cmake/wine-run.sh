@@ -7,8 +7,9 @@
 # The build folder is the nearest folder above the program that holds CMakeCache.txt (or
 # VELQUOR_WINE_BUILD_DIR). Its Wine session (cmake/wine-session.sh, started by the CTest
 # fixture) lives in <build>/wine: the prefix, and the number of the Xvfb display. Without a
-# running session the program still runs: a short-lived server is started first, with its
-# output sent away, so that Wine's services can't hold the caller's output pipe open.
+# running session the program still runs (on the caller's DISPLAY, if any): a short-lived server
+# is started first, with its output sent away, so that Wine's services can't hold the
+# caller's output pipe open.
 set -u
 
 if [ $# -lt 1 ]; then
@@ -34,14 +35,18 @@ export WINEPREFIX="$session/prefix"
 export WINEDEBUG=-all
 # No Mono or Gecko: Wine would otherwise offer to download them while it creates the prefix.
 export WINEDLLOVERRIDES="mscoree=;mshtml="
-if [ -s "$session/display" ]; then
+# The session's Xvfb, while it runs.
+if [ -s "$session/display" ] && [ -s "$session/xvfb.pid" ] &&
+   [ "$(cat /proc/"$(cat "$session/xvfb.pid")"/comm 2>/dev/null)" = Xvfb ]; then
     DISPLAY=$(cat "$session/display")
     export DISPLAY
 fi
 
-if [ ! -f "$session/running" ]; then
-    mkdir -p "$session"
-    wineserver -p5 </dev/null >/dev/null 2>&1
+# Without a server for the prefix, start one that ends 5 s after its last program, and Wine's
+# services with it, all with their output sent away. With one running (the session's), this
+# check costs a few milliseconds and changes nothing.
+mkdir -p "$session"
+if wineserver -p5 </dev/null >/dev/null 2>&1; then
     wine cmd /c exit </dev/null >/dev/null 2>&1
 fi
 

@@ -21,7 +21,6 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 
 stop_session() {
-    rm -f "$session/running"
     wineserver -k </dev/null >/dev/null 2>&1
     if [ -s "$session/xvfb.pid" ]; then
         pid=$(cat "$session/xvfb.pid")
@@ -71,7 +70,6 @@ start)
     for f in /usr/share/wine/fonts/*.ttf; do
         [ -f "$f" ] && cp -p "$f" "$fonts/"
     done
-    touch "$session/running"
     echo "wine-session: display :$number, prefix $WINEPREFIX"
     ;;
 stop)

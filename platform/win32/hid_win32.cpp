@@ -43,6 +43,7 @@ union DetailBuffer {
 
 HANDLE ToHandle(PlatformHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
+// The performance counter: the clock of every time limit and pause here.
 int64_t PerformanceCount()
 {
     LARGE_INTEGER count;
@@ -248,6 +249,7 @@ bool WaitForReport(HANDLE event, uint32_t timeoutMs)
     for (;;) {
         int64_t now = PerformanceCount();
         DWORD wait = now >= deadline ? 0 : static_cast<DWORD>(ScaleUp(deadline - now, 1000, frequency));
+        if (wait == INFINITE) wait = INFINITE - 1;
         DWORD result = WaitForSingleObject(event, wait);
         if (result == WAIT_OBJECT_0) return true;
         if (result != WAIT_TIMEOUT || wait == 0) return false;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 
 #include "platform/win32/hid_win32.h"
 
@@ -126,7 +125,7 @@ TEST(Win32HidDevice, OpenedInterfacesAnswerIdsAndReportLengths)
         hid.Close(handle);
     }
     hid.CloseInterfaceList(list);
-    std::printf("opened %d interfaces\n", opened);
+    if (opened == 0) GTEST_SKIP() << "no HID interface can be opened here (Wine opens its mouse and keyboard)";
 }
 
 // A device that sends nothing: the read gives up after its time limit, not before, and says so.

@@ -17,12 +17,7 @@
 #include "resources/resource_ids.h"
 #include "resources/text_ids.h"
 
-#ifndef VELQUOR_HAVE_STRINGS
-#define VELQUOR_HAVE_STRINGS 0
-#endif
-#ifndef VELQUOR_HAVE_FIRMWARE
-#define VELQUOR_HAVE_FIRMWARE 0
-#endif
+#include "app/texts.h"
 
 namespace {
 
@@ -449,7 +444,6 @@ TEST(Win32Resources, NoOtherKindsOfResources)
 // ---------------------------------------------------------------------------------------------
 // String tables.
 
-#if VELQUOR_HAVE_STRINGS
 
 // All texts of one language: ids, lengths and a copy of a few.
 struct TextSet {
@@ -558,12 +552,36 @@ TEST(Win32Resources, TextsKeepTheirUmlautsAndLineBreaks)
     }
 }
 
-#endif  // VELQUOR_HAVE_STRINGS
+// The Windows string tables and the compiled table come from the same texts.inc: the same ids,
+// and every text the same to the last unit, in both languages.
+TEST(Win32Resources, StringTablesMatchTheCompiledTable)
+{
+    TextSet english = TextsIn(LANG_EN);
+    ASSERT_EQ(english.Count, TableTextCount());
+    const struct {
+        WORD Windows;
+        TextLanguage Table;
+    } languages[2] = {{LANG_EN, LANGUAGE_ENGLISH}, {LANG_DE, LANGUAGE_GERMAN}};
+    for (int32_t i = 0; i < TableTextCount(); ++i) {
+        uint32_t id = TableTextId(i);
+        EXPECT_EQ(english.Ids[i], id);
+        for (const auto& language : languages) {
+            SCOPED_TRACE(testing::Message() << "text " << id << ", language " << language.Windows);
+            static char16_t want[2048];
+            static wchar_t got[2048];
+            int32_t wantLength = LoadTableTextIn(language.Table, id, want, 2048);
+            int32_t gotLength = TextOf(id, language.Windows, got, 2048);
+            ASSERT_EQ(gotLength, wantLength);
+            for (int32_t u = 0; u < wantLength; ++u)
+                ASSERT_EQ(static_cast<uint32_t>(got[u]), static_cast<uint32_t>(want[u])) << "at " << u;
+        }
+    }
+}
+
 
 // ---------------------------------------------------------------------------------------------
 // Firmware images.
 
-#if VELQUOR_HAVE_FIRMWARE
 
 // The carried image set: id and size in bytes.
 const struct {
@@ -597,7 +615,6 @@ TEST(Win32Resources, FirmwareImagesAreCarriedOnceUnderGerman)
     EXPECT_EQ(FindResourceW(g_Module, MAKEINTRESOURCEW(150), RT_RCDATA), nullptr);
 }
 
-#endif  // VELQUOR_HAVE_FIRMWARE
 
 }  // namespace
 
