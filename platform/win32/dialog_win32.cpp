@@ -74,8 +74,11 @@ UiWindow W32CreateProgressWindow(UiWindow owner, const char16_t* title, int32_t 
 void W32SetProgressPosition(UiWindow progress, uint32_t position)
 {
     SendMessageW(AsWindow(progress), PBM_SETPOS, position, 0);
-    // The transfer runs no message loop: paint the bar now.
+    // The transfer runs no message loop: paint the bar now, and whatever of the dialog behind
+    // it needs painting (the place where the closed message box stood).
     UpdateWindow(AsWindow(progress));
+    HWND owner = GetWindow(AsWindow(progress), GW_OWNER);
+    if (owner != nullptr) RedrawWindow(owner, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
 void W32RaiseWindow(UiWindow window) { SetWindowPos(AsWindow(window), HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE); }
