@@ -123,6 +123,25 @@ protected:
         ASSERT_TRUE(WaitUntilGone(box, kBoxLimit)) << "the box stays open; " << m_Child.DescribeWindows();
     }
 
+    // Presses Update and returns the warning that must come first (caption and text checked);
+    // null, with a failure, when none comes.
+    HWND PressUpdateForWarning(HWND dialog)
+    {
+        if (!ClickButton(dialog, IDC_UPDATE)) {
+            ADD_FAILURE() << "Update can't be pressed";
+            return nullptr;
+        }
+        HWND warning = WaitForBox(dialog);
+        if (warning == nullptr) {
+            ADD_FAILURE() << "no warning; " << m_Child.DescribeWindows();
+            return nullptr;
+        }
+        MessageBoxView view = ReadMessageBox(warning);
+        EXPECT_EQ(view.Caption, Text(TEXT_WARNING_CAPTION));
+        EXPECT_EQ(view.Text, Text(TEXT_WARNING));
+        return warning;
+    }
+
     void Screenshot(const char* state, bool settle = true)
     {
         std::string error;
@@ -278,10 +297,8 @@ TEST_F(UpdateTest, CancelledWarningChangesNothing)
     ASSERT_NE(dialog, nullptr);
     ASSERT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
 
-    ASSERT_TRUE(ClickButton(dialog, IDC_UPDATE));
-    HWND warning = WaitForBox(dialog);
+    HWND warning = PressUpdateForWarning(dialog);
     ASSERT_NE(warning, nullptr);
-    EXPECT_EQ(ReadMessageBox(warning).Caption, Text(TEXT_WARNING_CAPTION));
     ASSERT_NO_FATAL_FAILURE(Answer(warning, IDCANCEL));
 
     // Once the dialog has handled what came before, no further box or window may be open and
@@ -301,18 +318,14 @@ TEST_F(UpdateTest, FailingBlockShowsBothCodesAndDropsTheUnit)
     HWND dialog = StartSimulatedAndWaitShown("fail=block#5:refuse:7");
     ASSERT_NE(dialog, nullptr);
 
-    ASSERT_TRUE(ClickButton(dialog, IDC_UPDATE));
-    HWND warning = WaitForBox(dialog);
+    HWND warning = PressUpdateForWarning(dialog);
     ASSERT_NE(warning, nullptr);
-    MessageBoxView view = ReadMessageBox(warning);
-    EXPECT_EQ(view.Caption, Text(TEXT_WARNING_CAPTION));
-    EXPECT_EQ(view.Text, Text(TEXT_WARNING));
     ASSERT_NO_FATAL_FAILURE(Answer(warning, IDOK));
 
     // The controller has 1.24, below the carried 1.25: no question; the failure box follows.
     HWND failure = WaitForBox(dialog);
     ASSERT_NE(failure, nullptr);
-    view = ReadMessageBox(failure);
+    MessageBoxView view = ReadMessageBox(failure);
     EXPECT_EQ(view.Caption, Text(TEXT_UPDATE_FAILED_CAPTION));
     EXPECT_EQ(view.Text, FailureMessage(TEXT_BLOCK_FAILED, L"0x00000007-0x00000000"));
     // While the box is open the progress window is gone and the dialog already has its
@@ -343,18 +356,14 @@ TEST_F(RealTimeUpdateTest, ShowsProgressWindowAndSucceeds)
     ASSERT_NE(dialog, nullptr);
     ExpectPanel(dialog, L"SETBOX", L"1.25", L"1.5", L"1.25", true);
 
-    ASSERT_TRUE(ClickButton(dialog, IDC_UPDATE));
-    HWND warning = WaitForBox(dialog);
+    HWND warning = PressUpdateForWarning(dialog);
     ASSERT_NE(warning, nullptr);
-    MessageBoxView view = ReadMessageBox(warning);
-    EXPECT_EQ(view.Caption, Text(TEXT_WARNING_CAPTION));
-    EXPECT_EQ(view.Text, Text(TEXT_WARNING));
     Screenshot("warning");
     ASSERT_NO_FATAL_FAILURE(Answer(warning, IDOK));
 
     HWND question = WaitForBox(dialog);
     ASSERT_NE(question, nullptr);
-    view = ReadMessageBox(question);
+    MessageBoxView view = ReadMessageBox(question);
     EXPECT_EQ(view.Caption, Text(TEXT_NEWER_FIRMWARE_CAPTION));
     EXPECT_EQ(view.Text, Text(TEXT_OLDER_FIRMWARE_QUESTION));
     Screenshot("question");
