@@ -47,4 +47,13 @@ void FormatControllerVersion(uint16_t version, char16_t* out, int32_t capacity);
 
 // --- Update ---
 void UpdateSequence();
+// True from the press of Update until the update has ended; Update and Close do nothing then.
+bool UpdateRunning();
+// Called by the update right before its first flash command. Until the update ends, the screen
+// stays responsive during the link's waits, and device-change broadcasts are kept and handled
+// in order once it has ended, so that the flash commands run undisturbed.
+void BeginFlashCommands();
+// The bracket around one run of the update (UpdateSequence's own).
+void BeginUpdateRun();
+void EndUpdateRun();
 void FailureReport(const char16_t* text, const char16_t* caption, int32_t resultCode, uint32_t systemError);

@@ -45,6 +45,9 @@ void MainDialogInit(UiWindow window)
 
 bool MainDialogCommand(uint32_t commandId)
 {
+    // An update runs: its flash commands wait for the unit while the dialog answers messages,
+    // and nothing may start a second one or end the program under it.
+    if (UpdateRunning() && (commandId == IDC_CLOSE || commandId == IDC_UPDATE)) return true;
     switch (commandId) {
     case IDC_CLOSE:
         if (NotificationHandle != 0) {

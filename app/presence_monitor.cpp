@@ -10,6 +10,45 @@ UiNotification NotificationHandle = 0;
 
 namespace {
 
+// A device-change broadcast kept while flash commands run, with a copy of its interface name
+// (the broadcast itself is gone once its message has been answered).
+struct DeferredChange {
+    uint32_t Event;
+    uint32_t DeviceType;
+    char16_t* Name;  // owned, or null
+};
+
+// Far more than a flash ever sees; past it the oldest broadcast is given up.
+constexpr uint32_t MAX_DEFERRED_CHANGES = 32;
+
+struct UpdateRunState {
+    bool Running;
+    bool FlashCommands;
+    uint32_t DeferredCount;
+    DeferredChange Deferred[MAX_DEFERRED_CHANGES];
+};
+
+UpdateRunState g_Run = {};
+
+char16_t* CopyName(const char16_t* name)
+{
+    if (name == nullptr) return nullptr;
+    int32_t length = TextLength(name);
+    char16_t* copy = new char16_t[static_cast<uint32_t>(length) + 1];
+    CopyText(copy, length + 1, name);
+    return copy;
+}
+
+void Defer(uint32_t event, const DeviceBroadcast& fields)
+{
+    if (g_Run.DeferredCount == MAX_DEFERRED_CHANGES) {
+        delete[] g_Run.Deferred[0].Name;
+        for (uint32_t i = 1; i < MAX_DEFERRED_CHANGES; ++i) g_Run.Deferred[i - 1] = g_Run.Deferred[i];
+        --g_Run.DeferredCount;
+    }
+    g_Run.Deferred[g_Run.DeferredCount++] = {event, fields.DeviceType, CopyName(fields.Name)};
+}
+
 enum EvaluationMoment { AT_START, ON_ARRIVAL };
 
 // Status text, an empty line, then the connection steps.
@@ -115,24 +154,68 @@ void StartPresenceMonitor(UiWindow dialog)
     EvaluateUnit(AT_START);
 }
 
+namespace {
+
+void HandleDeviceFields(uint32_t event, const DeviceBroadcast& fields)
+{
+    if (fields.DeviceType != DEVTYP_DEVICEINTERFACE) return;
+
+    if (event == DBT_DEVICEARRIVAL_) {
+        if (!LinkIsOpen()) EvaluateUnit(ON_ARRIVAL);
+        return;
+    }
+
+    if (!LinkIsOpen() || fields.Name == nullptr || g_Link.DevicePath == nullptr) return;
+    if (!TextEqualsIgnoringAsciiCase(g_Link.DevicePath, fields.Name)) return;
+    CloseLink();
+    g_Ui->EnableControl(IDC_UPDATE, false);
+    RefreshVersionPanel();
+    ShowHint(TEXT_CONNECTION_LOST_HINT);
+}
+
+}  // namespace
+
 int32_t HandleDeviceChange(uint32_t event, const void* broadcast)
 {
     if (event != DBT_DEVICEARRIVAL_ && event != DBT_DEVICEREMOVECOMPLETE_) return 0;
 
     DeviceBroadcast fields = {0, nullptr};
     if (broadcast != nullptr) g_Ui->ReadBroadcast(broadcast, &fields);
-    if (fields.DeviceType != DEVTYP_DEVICEINTERFACE) return 1;
-
-    if (event == DBT_DEVICEARRIVAL_) {
-        if (!LinkIsOpen()) EvaluateUnit(ON_ARRIVAL);
+    if (g_Run.FlashCommands) {
+        Defer(event, fields);
         return 1;
     }
-
-    if (!LinkIsOpen() || fields.Name == nullptr || g_Link.DevicePath == nullptr) return 1;
-    if (!TextEqualsIgnoringAsciiCase(g_Link.DevicePath, fields.Name)) return 1;
-    CloseLink();
-    g_Ui->EnableControl(IDC_UPDATE, false);
-    RefreshVersionPanel();
-    ShowHint(TEXT_CONNECTION_LOST_HINT);
+    HandleDeviceFields(event, fields);
     return 1;
+}
+
+bool UpdateRunning() { return g_Run.Running; }
+
+void BeginFlashCommands()
+{
+    if (!g_Run.Running || g_Run.FlashCommands) return;
+    g_Run.FlashCommands = true;
+    g_Ui->KeepResponsive(true);
+}
+
+void BeginUpdateRun()
+{
+    g_Run.Running = true;
+}
+
+void EndUpdateRun()
+{
+    if (g_Run.FlashCommands) g_Ui->KeepResponsive(false);
+    g_Run.FlashCommands = false;
+    // What happened to the devices meanwhile, in the order it happened. A broadcast handled
+    // here may open a box, during which new ones are handled at once.
+    uint32_t count = g_Run.DeferredCount;
+    DeferredChange deferred[MAX_DEFERRED_CHANGES];
+    for (uint32_t i = 0; i < count; ++i) deferred[i] = g_Run.Deferred[i];
+    g_Run.DeferredCount = 0;
+    g_Run.Running = false;
+    for (uint32_t i = 0; i < count; ++i) {
+        HandleDeviceFields(deferred[i].Event, {deferred[i].DeviceType, deferred[i].Name});
+        delete[] deferred[i].Name;
+    }
 }

@@ -74,6 +74,12 @@ struct UiPlatform {
 
     // Ends the main dialog with `result`.
     void (*EndDialog)(UiWindow window, intptr_t result);
+
+    // While on, the screen keeps painting and answering the system during the link's waits
+    // (pauses, writes and reads): the edge handles its window messages there, and the dialog's
+    // logic must expect to be called from inside such a wait. Off again before the next
+    // evaluation of a unit.
+    void (*KeepResponsive)(bool on);
 };
 
 // The table in use, and the main dialog's window (stored when the dialog is initialised).

@@ -308,6 +308,9 @@ void TermEndDialog(UiWindow, intptr_t result)
     g_Record.DialogResult = result;
 }
 
+// The terminal has no messages to answer while the link waits.
+void TermKeepResponsive(bool) {}
+
 }  // namespace
 
 const UiPlatform kTerminalUi = {
@@ -329,6 +332,7 @@ const UiPlatform kTerminalUi = {
     TermUnregisterDeviceChanges,
     TermReadBroadcast,
     TermEndDialog,
+    TermKeepResponsive,
 };
 
 void StartTerminalUi(const TerminalUiSettings& settings)

@@ -117,9 +117,9 @@ bool TraceGetReportLengths(PlatformHandle handle, uint16_t* inputLength, uint16_
     return read;
 }
 
-bool TraceWriteReport(PlatformHandle handle, const uint8_t* report, uint32_t length)
+bool TraceWriteReport(PlatformHandle handle, const uint8_t* report, uint32_t length, uint32_t timeoutMs)
 {
-    bool written = g_Forwarded->WriteReport(handle, report, length);
+    bool written = g_Forwarded->WriteReport(handle, report, length, timeoutMs);
     g_LastError = g_Forwarded->LastError();
     LineWriter line;
     line.Length = 0;

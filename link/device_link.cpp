@@ -114,7 +114,7 @@ int32_t ExchangeReports(const uint8_t request[REPORT_BUFFER_SIZE], uint8_t reply
         g_Link.InputReportLength < MIN_INPUT_REPORT_LENGTH || g_Link.InputReportLength > REPORT_BUFFER_SIZE)
         return LINK_NO_DEVICE;
 
-    if (!g_Hid->WriteReport(g_Link.DeviceHandle, request, g_Link.OutputReportLength)) return LINK_WRITE_FAILED;
+    if (!g_Hid->WriteReport(g_Link.DeviceHandle, request, g_Link.OutputReportLength, REPLY_TIMEOUT_MS)) return LINK_WRITE_FAILED;
     if (waitMs != 0) g_Hid->Sleep(waitMs);
     reply[0] = REPORT_ID_REPLY;
     if (!g_Hid->ReadReport(g_Link.DeviceHandle, reply, g_Link.InputReportLength, REPLY_TIMEOUT_MS))

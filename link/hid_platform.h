@@ -44,12 +44,14 @@ struct HidPlatform {
     // False when the capabilities can't be read.
     bool (*GetReportLengths)(PlatformHandle handle, uint16_t* inputLength, uint16_t* outputLength);
 
-    // Writes one output report of exactly `length` bytes; blocks until it is sent.
-    // False when the whole report could not be sent.
-    bool (*WriteReport)(PlatformHandle handle, const uint8_t* report, uint32_t length);
+    // Writes one output report of exactly `length` bytes; blocks until it is sent, but gives up
+    // (and cancels it) after `timeoutMs` milliseconds. False when the whole report could not be
+    // sent in time (the last error tells why). True leaves the last error at 0.
+    bool (*WriteReport)(PlatformHandle handle, const uint8_t* report, uint32_t length, uint32_t timeoutMs);
 
     // Reads the next input report, `length` bytes, into `report`. Gives up after `timeoutMs`
     // milliseconds without a report. False on failure or time-out (the last error tells which).
+    // True leaves the last error at 0.
     bool (*ReadReport)(PlatformHandle handle, uint8_t* report, uint32_t length, uint32_t timeoutMs);
 
     // Closes an open interface. Accepts INVALID_PLATFORM_HANDLE and does nothing then.

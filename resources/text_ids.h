@@ -37,4 +37,5 @@
 #define TEXT_LABEL_BOOTLOADER        40040
 #define TEXT_LABEL_CONTROLLER        40041
 #define TEXT_NO_IMAGE_FOR_CONTROLLER 40042  // no carried firmware fits the attached controller
+#define TEXT_CONTROLLER_CHANGED      40043  // another controller than the one the update was started for
 // 60001..60008: texts of a programming-unit update, carried, not shown.

@@ -651,7 +651,7 @@ bool SimGetReportLengths(PlatformHandle handle, uint16_t* inputLength, uint16_t*
     return true;
 }
 
-bool SimWriteReport(PlatformHandle handle, const uint8_t* report, uint32_t length)
+bool SimWriteReport(PlatformHandle handle, const uint8_t* report, uint32_t length, uint32_t /*timeoutMs*/)
 {
     Ready();
     const uint8_t* logged = report;

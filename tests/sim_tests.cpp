@@ -51,7 +51,7 @@ bool Write(PlatformHandle h, const Bytes& head)
 {
     uint8_t report[REPORT_BUFFER_SIZE] = {};
     std::memcpy(report, head.data(), head.size() < sizeof report ? head.size() : sizeof report);
-    return Hid.WriteReport(h, report, REPORT_BUFFER_SIZE);
+    return Hid.WriteReport(h, report, REPORT_BUFFER_SIZE, REPLY_TIMEOUT_MS);
 }
 
 bool Read(PlatformHandle h, uint8_t* reply)
@@ -573,7 +573,7 @@ TEST_F(SimTest, InterfacesThatAreNotUnitsTakeNoRequests)
     Configure("alien=1");
     PlatformHandle h = Hid.Open(SimInterfacePath(static_cast<uint32_t>(SimInterfaceIndex(SIM_ROLE_ALIEN))));
     uint8_t report[9] = {1, 8};
-    EXPECT_FALSE(Hid.WriteReport(h, report, 9));
+    EXPECT_FALSE(Hid.WriteReport(h, report, 9, REPLY_TIMEOUT_MS));
     EXPECT_EQ(Hid.LastError(), SIM_ERROR_INVALID_PARAMETER);
     uint64_t before = SimNow();
     EXPECT_FALSE(Hid.ReadReport(h, report, 9, 500));
@@ -987,9 +987,9 @@ TEST_F(SimTest, LongDeclaredReportsAreFilledExactlyToTheirLength)
     std::memset(request, 0, sizeof request);
     request[0] = 1;
     request[1] = CMD_GET_STATUS;
-    EXPECT_FALSE(Hid.WriteReport(h, request, 60));  // not the declared length
+    EXPECT_FALSE(Hid.WriteReport(h, request, 60, REPLY_TIMEOUT_MS));  // not the declared length
     EXPECT_EQ(Hid.LastError(), SIM_ERROR_INVALID_PARAMETER);
-    EXPECT_TRUE(Hid.WriteReport(h, request, 64));
+    EXPECT_TRUE(Hid.WriteReport(h, request, 64, REPLY_TIMEOUT_MS));
 
     uint8_t buffer[80];
     std::memset(buffer, 0xAB, sizeof buffer);
@@ -1010,14 +1010,14 @@ TEST_F(SimTest, ShortDeclaredReportsCutTheRequest)
     uint8_t request[44] = {1, CMD_GET_CONTROLLER_IDENTITY};
     uint8_t reply[64];
     std::memset(reply, 0xAB, sizeof reply);
-    EXPECT_TRUE(Hid.WriteReport(h, request, 44));
+    EXPECT_TRUE(Hid.WriteReport(h, request, 44, REPLY_TIMEOUT_MS));
     EXPECT_TRUE(Hid.ReadReport(h, reply, 44, REPLY_TIMEOUT_MS));
     EXPECT_EQ(ReadLe32(reply + 4), 0x110FA0D2u);
     EXPECT_EQ(reply[44], 0xAB);
     // A request with the wrong report id is not sent.
     request[0] = 2;
-    EXPECT_FALSE(Hid.WriteReport(h, request, 44));
-    EXPECT_FALSE(Hid.WriteReport(h, nullptr, 44));
+    EXPECT_FALSE(Hid.WriteReport(h, request, 44, REPLY_TIMEOUT_MS));
+    EXPECT_FALSE(Hid.WriteReport(h, nullptr, 44, REPLY_TIMEOUT_MS));
     EXPECT_FALSE(Hid.ReadReport(h, nullptr, 44, 10));
 }
 

@@ -403,6 +403,77 @@ TEST_F(UpdateSequenceTest, UnitPulledOutWhileTheWarningIsOpenFailsAtTheLockWitho
     EXPECT_TRUE(SentRequests().empty());
 }
 
+// Another unit plugged in while the warning is open: only the controller the update was
+// started for may be written.
+TEST_F(UpdateSequenceTest, ControllerSwappedWhileTheWarningIsOpen)
+{
+    const struct {
+        const char* Replacement;
+        bool Refused;
+    } kCases[] = {
+        {"", false},                   // the same unit plugged in again
+        {"type=0x0a0640fa", true},     // an ignored controller: it would take the first one's image
+        {"type=0x140fa0fa", true},     // another admitted controller
+        {"fw=0x0117", true},           // the same type with other firmware than was asked about
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.Replacement);
+        Ready("");
+        std::u16string path = UnitPath();
+        ui.WhileBoxOpen = [&](const RecordedBox& box) {
+            if (box.Caption != "important note") return;
+            UnplugUnit();
+            TestBroadcast removal = {DEVTYP_DEVICEINTERFACE, path};
+            HandleDeviceChange(DBT_DEVICEREMOVECOMPLETE_, &removal);
+            UseScenario(c.Replacement);
+            TestBroadcast arrival = {DEVTYP_DEVICEINTERFACE, UnitPath()};
+            HandleDeviceChange(DBT_DEVICEARRIVAL_, &arrival);
+            SimClearTraffic();
+        };
+        MainDialogCommand(IDC_UPDATE);
+        ui.WhileBoxOpen = nullptr;
+        if (c.Refused) {
+            ExpectFailure(TEXT_CONTROLLER_CHANGED, nullptr);
+            EXPECT_TRUE(SentRequests().empty());
+        } else {
+            EXPECT_EQ(ControlText(IDC_HINTBOX), TableText(TEXT_UPDATE_SUCCESS));
+        }
+        CloseLink();
+    }
+}
+
+// While the flash commands run the dialog answers messages: what arrives then must neither
+// start nor end anything, and device changes wait until the update has ended.
+TEST_F(UpdateSequenceTest, MessagesDuringTheFlashCommandsWaitForTheEnd)
+{
+    Ready("");
+    std::u16string path = UnitPath();
+    bool closeHandled = false, updateHandled = false;
+    ui.WhileResponsive = [&] {
+        TestBroadcast removal = {DEVTYP_DEVICEINTERFACE, path};
+        EXPECT_EQ(HandleDeviceChange(DBT_DEVICEREMOVECOMPLETE_, &removal), 1);
+        EXPECT_TRUE(LinkIsOpen()) << "the removal is kept for later";
+        closeHandled = MainDialogCommand(IDC_CLOSE);
+        updateHandled = MainDialogCommand(IDC_UPDATE);
+    };
+    MainDialogCommand(IDC_UPDATE);
+    EXPECT_TRUE(closeHandled && updateHandled);
+    EXPECT_FALSE(ui.DialogEnded);
+    EXPECT_EQ(CountRequests(CMD_SYSTEM_LOCK, 1), 1u) << "one update, not two";
+    EXPECT_EQ(ui.Responsive, (std::vector<bool>{true, false}));
+    const uint8_t* image = nullptr;
+    uint32_t size = 0;
+    ASSERT_TRUE(LookupImage(SelectImage(ControllerFamily, ControllerCurrentClass, ControllerVoltageClass), &image, &size));
+    EXPECT_TRUE(SimFlashHolds(image, size));
+    // Then the removal, as if it had come now.
+    EXPECT_FALSE(LinkIsOpen());
+    EXPECT_FALSE(ControlEnabled(IDC_UPDATE));
+    EXPECT_EQ(ControlText(IDC_HINTBOX).rfind(TableText(TEXT_CONNECTION_LOST_HINT), 0), 0u);
+    // Afterwards Update and Close work again.
+    EXPECT_TRUE(MainDialogCommand(IDC_CLOSE));
+    EXPECT_TRUE(ui.DialogEnded);
+}
+
 TEST_F(UpdateSequenceTest, ProgressWindowThatCannotBeCreatedIsNoFailure)
 {
     Ready("");

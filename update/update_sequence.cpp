@@ -109,14 +109,36 @@ int32_t SendImage(const uint8_t* image, uint32_t imageSize, UiWindow progress, u
     return LINK_OK;
 }
 
-}  // namespace
+// The controller an update is started for, as it is when Update is pressed: its identity, the
+// version it carries and the image the catalogue selects for it.
+struct ControllerSnapshot {
+    uint8_t Identity[CONTROLLER_IDENTITY_SIZE];
+    uint16_t Firmware;
+    uint16_t ImageId;
+};
 
-void UpdateSequence()
+ControllerSnapshot TakeSnapshot()
+{
+    ControllerSnapshot snapshot;
+    std::memcpy(snapshot.Identity, g_Link.ControllerIdentity, sizeof snapshot.Identity);
+    snapshot.Firmware = ControllerFirmwareVersion();
+    snapshot.ImageId = SelectImage(ControllerFamily, ControllerCurrentClass, ControllerVoltageClass);
+    return snapshot;
+}
+
+bool SameController(const ControllerSnapshot& a, const ControllerSnapshot& b)
+{
+    return std::memcmp(a.Identity, b.Identity, sizeof a.Identity) == 0 && a.Firmware == b.Firmware &&
+           a.ImageId == b.ImageId;
+}
+
+void RunUpdate()
 {
     if (!LinkIsOpen()) {
         Fail(TEXT_UNIT_NOT_DETECTED, LINK_NO_DEVICE, g_Hid->LastError());
         return;
     }
+    const ControllerSnapshot startedFor = TakeSnapshot();
 
     if (Ask(TEXT_WARNING_CAPTION, TEXT_WARNING, BOX_ICONWARNING | BOX_OKCANCEL) != ANSWER_OK) return;
 
@@ -125,6 +147,14 @@ void UpdateSequence()
     if (installed != FIRMWARE_VERSION_NONE && installed >= carried) {
         if (Ask(TEXT_NEWER_FIRMWARE_CAPTION, TEXT_OLDER_FIRMWARE_QUESTION, BOX_ICONWARNING | BOX_YESNO) != ANSWER_YES)
             return;
+    }
+
+    // While a box was open, the unit may have been pulled out and another plugged in: its
+    // controller must never receive the image chosen for the first. (A unit that is simply gone
+    // fails at the first command, as it always has.)
+    if (LinkIsOpen() && !SameController(startedFor, TakeSnapshot())) {
+        Fail(TEXT_CONTROLLER_CHANGED, LINK_NO_DEVICE, g_Hid->LastError());
+        return;
     }
 
     // The image must be there before anything is sent: without it the controller would be
@@ -137,6 +167,7 @@ void UpdateSequence()
         return;
     }
 
+    BeginFlashCommands();
     int32_t result = SetSystemLock();
     if (result != LINK_OK) {
         Fail(TEXT_LOCK_FAILED, result, g_Hid->LastError());
@@ -185,4 +216,13 @@ void UpdateSequence()
     char16_t text[TEXT_BUFFER_SIZE];
     g_Ui->LoadText(TEXT_UPDATE_SUCCESS, text, TEXT_BUFFER_SIZE);
     g_Ui->SetControlText(IDC_HINTBOX, text);
+}
+
+}  // namespace
+
+void UpdateSequence()
+{
+    BeginUpdateRun();
+    RunUpdate();
+    EndUpdateRun();
 }

@@ -17,6 +17,9 @@ namespace {
 
 HINSTANCE g_Instance = nullptr;
 HBRUSH g_RedRowBrush = nullptr;  // created at the first colour request, deleted with the dialog
+HBITMAP g_Logo = nullptr;        // loaded with the dialog, deleted with it
+void (*g_WaitsPumpMessages)(bool on) = nullptr;  // the HID edge's switch, when it has one
+WNDPROC g_ProgressClassProc = nullptr;
 
 HWND AsWindow(UiWindow window) { return reinterpret_cast<HWND>(window); }
 const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
@@ -61,6 +64,17 @@ bool W32GetWindowRect(UiWindow window, UiRect* rect)
     return true;
 }
 
+// The progress window lives exactly as long as the transfer: a close request (its close box,
+// Alt+F4) is ignored; the update destroys it itself.
+LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CLOSE) {
+        MessageBeep(MB_ICONWARNING);
+        return 0;
+    }
+    return CallWindowProcW(g_ProgressClassProc, window, message, wParam, lParam);
+}
+
 UiWindow W32CreateProgressWindow(UiWindow owner, const char16_t* title, int32_t x, int32_t y, int32_t width,
                                  int32_t height)
 {
@@ -68,6 +82,10 @@ UiWindow W32CreateProgressWindow(UiWindow owner, const char16_t* title, int32_t 
     // bar shows the text.
     HWND window = CreateWindowExW(0, PROGRESS_CLASSW, Wide(title), WS_VISIBLE | PBS_SMOOTH, x, y, width, height,
                                   AsWindow(owner), nullptr, g_Instance, nullptr);
+    if (window != nullptr) {
+        g_ProgressClassProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ProgressWindowProc)));
+    }
     return reinterpret_cast<UiWindow>(window);
 }
 
@@ -115,12 +133,17 @@ void W32ReadBroadcast(const void* broadcast, DeviceBroadcast* fields)
 
 void W32EndDialog(UiWindow window, intptr_t result) { EndDialog(AsWindow(window), result); }
 
+void W32KeepResponsive(bool on)
+{
+    if (g_WaitsPumpMessages != nullptr) g_WaitsPumpMessages(on);
+}
+
 // The logo, bitmap 121, drawn with its pure green transparent, placed by the version group.
 void PaintLogo(HWND window)
 {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
-    HBITMAP bitmap = LoadBitmapW(g_Instance, MAKEINTRESOURCEW(IDB_LOGO));
+    HBITMAP bitmap = g_Logo;
     if (bitmap != nullptr) {
         BITMAP info;
         GetObjectW(bitmap, sizeof info, &info);
@@ -138,7 +161,6 @@ void PaintLogo(HWND window)
                            RGB(0, 255, 0));
         SelectObject(memory, previous);
         DeleteDC(memory);
-        DeleteObject(bitmap);
     }
     EndPaint(window, &paint);
 }
@@ -150,15 +172,18 @@ const UiPlatform kWin32Ui = {
     W32EnableControl,   W32SetWindowTitle,         W32ShowMessageBox,       W32GetWindowRect,
     W32CreateProgressWindow, W32SetProgressPosition, W32RaiseWindow,        W32ShowWindow,
     W32GetForegroundWindow,  W32DestroyWindow,       W32RegisterForDeviceChanges,
-    W32UnregisterDeviceChanges, W32ReadBroadcast,  W32EndDialog,
+    W32UnregisterDeviceChanges, W32ReadBroadcast,  W32EndDialog,            W32KeepResponsive,
 };
 
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG: {
+        // The icon of this window (title bar and task switcher), not of every dialog.
         HICON icon = LoadIconW(g_Instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
-        SetClassLongPtrW(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
+        SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+        SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+        g_Logo = LoadBitmapW(g_Instance, MAKEINTRESOURCEW(IDB_LOGO));
         MainDialogInit(reinterpret_cast<UiWindow>(window));
         return TRUE;
     }
@@ -166,6 +191,10 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         PaintLogo(window);
         return FALSE;
     case WM_COMMAND:
+        // Close, Esc, Alt+F4 and the close box all arrive as command 2; during an update they
+        // are refused, and the user hears it.
+        if (UpdateRunning() && (LOWORD(wParam) == IDC_CLOSE || LOWORD(wParam) == IDC_UPDATE))
+            MessageBeep(MB_ICONWARNING);
         return MainDialogCommand(LOWORD(wParam)) ? TRUE : FALSE;
     case WM_CTLCOLORSTATIC:
         if (IsRedStatic(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)))) {
@@ -184,18 +213,24 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
             DeleteObject(g_RedRowBrush);
             g_RedRowBrush = nullptr;
         }
+        if (g_Logo != nullptr) {
+            DeleteObject(g_Logo);
+            g_Logo = nullptr;
+        }
         return FALSE;
     default:
         return FALSE;
     }
 }
 
-int RunUpdaterDialog(HINSTANCE instance)
+int RunUpdaterDialog(HINSTANCE instance, void (*waitsPumpMessages)(bool on))
 {
     InitCommonControls();
     g_Instance = instance;
+    g_WaitsPumpMessages = waitsPumpMessages;
     ResetLinkRecord();
     SelectUiPlatform(&kWin32Ui);
-    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr, MainDialogProc, 0);
-    return 0;
+    INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr, MainDialogProc, 0);
+    // A dialog that could not even be created is no normal end.
+    return result == -1 ? 1 : 0;
 }

@@ -12,5 +12,8 @@ extern const UiPlatform kWin32Ui;
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Everything the entry point does after the HID table is selected: common controls, the
-// instance, the link in its no-device state, dialog 110 run modally. Returns 0.
-int RunUpdaterDialog(HINSTANCE instance);
+// instance, the link in its no-device state, dialog 110 run modally. `waitsPumpMessages` is the
+// HID edge's switch that makes its waits dispatch window messages (null when the edge has
+// none): the dialog turns it on while the flash commands run, so that it never looks hung.
+// Returns 0, or 1 when the dialog could not be created.
+int RunUpdaterDialog(HINSTANCE instance, void (*waitsPumpMessages)(bool on));

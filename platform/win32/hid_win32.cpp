@@ -1,9 +1,10 @@
 // The Windows HID edge (see hid_win32.h and the contracts in link/hid_platform.h).
 //
 // Interfaces are listed with SetupAPI under the HID interface class. A device is opened for
-// shared reading and writing with FILE_FLAG_OVERLAPPED: a read then waits on its own event with
-// a time limit and is cancelled when the limit passes, while a write waits for its completion
-// without limit, so that to the caller both stay plain blocking calls.
+// shared reading and writing with FILE_FLAG_OVERLAPPED: a write or a read then waits on the
+// device's event with a time limit and is cancelled when the limit passes, so that to the
+// caller both stay plain blocking calls that always end. While a program's window must stay
+// responsive, every wait here (transfers and pauses) dispatches the thread's messages.
 #include <windows.h>
 #include <setupapi.h>
 #include <timeapi.h>
@@ -40,8 +41,6 @@ union DetailBuffer {
     SP_DEVICE_INTERFACE_DETAIL_DATA_W Detail;
     uint8_t Bytes[DETAIL_BUFFER_BYTES];
 };
-
-HANDLE ToHandle(PlatformHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
 // The performance counter: the clock of every time limit and pause here.
 int64_t PerformanceCount()
@@ -143,6 +142,157 @@ void CloseInterfaceList(InterfaceList list)
     SetLastError(error);
 }
 
+// An open device: the file, and what its transfers need beyond a call. The event, the
+// OVERLAPPED record and the transfer buffer belong to the device, not to a call's stack: a
+// transfer that the system does not give back after its cancellation could still write into
+// them, so such a record is never freed (see Close).
+struct DeviceRecord {
+    HANDLE File;
+    HANDLE Event;
+    OVERLAPPED Overlapped;
+    bool Stuck;          // a cancelled transfer never ended: no further transfer is started
+    uint32_t Capacity;   // bytes of Buffer
+    uint8_t* Buffer;
+};
+
+// How long a cancelled transfer may take to give its buffers back.
+constexpr uint32_t CANCEL_GRACE_MS = 2000;
+
+bool g_PumpMessages = false;
+
+DeviceRecord* ToRecord(PlatformHandle handle)
+{
+    if (handle == INVALID_PLATFORM_HANDLE || handle == 0) return nullptr;
+    return reinterpret_cast<DeviceRecord*>(handle);
+}
+
+HANDLE ToFile(PlatformHandle handle)
+{
+    DeviceRecord* record = ToRecord(handle);
+    return record != nullptr ? record->File : INVALID_HANDLE_VALUE;
+}
+
+// Hands every message queued for the calling thread to its window procedure. The last error is
+// kept: what a window procedure does must not change the code a failed transfer leaves.
+void DispatchPendingMessages()
+{
+    DWORD error = GetLastError();
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // For the loop that owns the thread; it ends the program once the wait is over.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    SetLastError(error);
+}
+
+// Waits until `object` is signalled or the counter reaches `deadline`; without an object, only
+// for the deadline. While waits pump messages, the thread's messages are dispatched meanwhile.
+// WAIT_OBJECT_0, WAIT_TIMEOUT (never before the deadline) or WAIT_FAILED.
+DWORD WaitUntil(HANDLE object, int64_t deadline)
+{
+    int64_t frequency = PerformanceFrequency();
+    for (;;) {
+        int64_t now = PerformanceCount();
+        DWORD wait = now >= deadline ? 0 : static_cast<DWORD>(ScaleUp(deadline - now, 1000, frequency));
+        if (wait >= INFINITE) wait = INFINITE - 1;
+        DWORD count = object != nullptr ? 1 : 0;
+        DWORD result;
+        if (g_PumpMessages) {
+            result = MsgWaitForMultipleObjectsEx(count, object != nullptr ? &object : nullptr, wait, QS_ALLINPUT,
+                                                 MWMO_INPUTAVAILABLE);
+            if (result == WAIT_OBJECT_0 + count) {
+                // Messages came first. Past the deadline they wait for the next call.
+                if (wait == 0) return WAIT_TIMEOUT;
+                DispatchPendingMessages();
+                continue;
+            }
+        } else if (object != nullptr) {
+            result = WaitForSingleObject(object, wait);
+        } else {
+            ::Sleep(wait);
+            result = WAIT_TIMEOUT;
+        }
+        if (result == WAIT_OBJECT_0 && object != nullptr) return WAIT_OBJECT_0;
+        if (result != WAIT_TIMEOUT) return WAIT_FAILED;
+        if (wait == 0) return WAIT_TIMEOUT;
+    }
+}
+
+int64_t DeadlineAfter(uint32_t milliseconds)
+{
+    return PerformanceCount() + ScaleUp(static_cast<int64_t>(milliseconds), PerformanceFrequency(), 1000);
+}
+
+// Gives the device's buffer at least `length` bytes. False when memory runs out.
+bool ReserveBuffer(DeviceRecord* record, uint32_t length)
+{
+    if (record->Capacity >= length) return true;
+    uint8_t* buffer = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, length));
+    if (buffer == nullptr) return false;
+    if (record->Buffer != nullptr) HeapFree(GetProcessHeap(), 0, record->Buffer);
+    record->Buffer = buffer;
+    record->Capacity = length;
+    return true;
+}
+
+// Runs one transfer of `length` bytes through the device's buffer: starts it with `start`,
+// waits for it at most `timeoutMs`, cancels it then. Returns the bytes transferred, or -1 with
+// the last error set (ERROR_TIMEOUT when the limit passed).
+typedef BOOL (*StartTransfer)(HANDLE file, uint8_t* buffer, DWORD length, OVERLAPPED* overlapped);
+
+BOOL StartWrite(HANDLE file, uint8_t* buffer, DWORD length, OVERLAPPED* overlapped)
+{
+    return WriteFile(file, buffer, length, nullptr, overlapped);
+}
+
+BOOL StartRead(HANDLE file, uint8_t* buffer, DWORD length, OVERLAPPED* overlapped)
+{
+    return ReadFile(file, buffer, length, nullptr, overlapped);
+}
+
+int64_t Transfer(DeviceRecord* record, StartTransfer start, uint32_t length, uint32_t timeoutMs)
+{
+    DWORD error = ERROR_SUCCESS;
+    DWORD transferred = 0;
+    bool timedOut = false;
+    int64_t deadline = DeadlineAfter(timeoutMs);
+
+    ZeroMemory(&record->Overlapped, sizeof record->Overlapped);
+    ResetEvent(record->Event);
+    record->Overlapped.hEvent = record->Event;
+    if (!start(record->File, record->Buffer, length, &record->Overlapped)) {
+        error = GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            SetLastError(error);
+            return -1;
+        }
+        if (WaitUntil(record->Event, deadline) != WAIT_OBJECT_0) {
+            timedOut = true;
+            CancelIoEx(record->File, &record->Overlapped);
+            // The system gives the buffers back once the cancellation is done; a transfer
+            // that does not end even then leaves the device unusable, never the caller waiting.
+            if (WaitUntil(record->Event, DeadlineAfter(CANCEL_GRACE_MS)) != WAIT_OBJECT_0) {
+                record->Stuck = true;
+                SetLastError(ERROR_TIMEOUT);
+                return -1;
+            }
+        }
+    }
+    // The transfer has ended: this does not wait. A report that arrived just in time counts.
+    if (!GetOverlappedResult(record->File, &record->Overlapped, &transferred, FALSE)) {
+        error = GetLastError();
+        if (timedOut && error == ERROR_OPERATION_ABORTED) error = ERROR_TIMEOUT;
+        SetLastError(error);
+        return -1;
+    }
+    return transferred;
+}
+
 PlatformHandle Open(const char16_t* path)
 {
     if (path == nullptr) {
@@ -153,7 +303,26 @@ PlatformHandle Open(const char16_t* path)
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (file == INVALID_HANDLE_VALUE) return INVALID_PLATFORM_HANDLE;
-    return reinterpret_cast<PlatformHandle>(file);
+    DWORD error = ERROR_SUCCESS;
+    DeviceRecord* record = static_cast<DeviceRecord*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(DeviceRecord)));
+    if (record == nullptr) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+        goto close_file;
+    }
+    record->File = file;
+    record->Event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (record->Event == nullptr) {
+        error = GetLastError();
+        goto free_record;
+    }
+    return reinterpret_cast<PlatformHandle>(record);
+
+free_record:
+    HeapFree(GetProcessHeap(), 0, record);
+close_file:
+    CloseHandle(file);
+    SetLastError(error);
+    return INVALID_PLATFORM_HANDLE;
 }
 
 bool GetIds(PlatformHandle handle, uint16_t* vendorId, uint16_t* productId)
@@ -164,7 +333,7 @@ bool GetIds(PlatformHandle handle, uint16_t* vendorId, uint16_t* productId)
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    if (!HidD_GetAttributes(ToHandle(handle), &attributes)) return false;
+    if (!HidD_GetAttributes(ToFile(handle), &attributes)) return false;
     *vendorId = attributes.VendorID;
     *productId = attributes.ProductID;
     return true;
@@ -181,7 +350,7 @@ bool GetReportLengths(PlatformHandle handle, uint16_t* inputLength, uint16_t* ou
         error = ERROR_INVALID_PARAMETER;
         goto done;
     }
-    if (!HidD_GetPreparsedData(ToHandle(handle), &preparsed)) {
+    if (!HidD_GetPreparsedData(ToFile(handle), &preparsed)) {
         error = GetLastError();
         goto done;
     }
@@ -200,112 +369,73 @@ done:
     return ok;
 }
 
-bool WriteReport(PlatformHandle handle, const uint8_t* report, uint32_t length)
+// Checks what a write or read needs before a transfer starts: a usable device, a report
+// buffer, room for it. Sets the last error and returns null when one is missing.
+DeviceRecord* ReadyForTransfer(PlatformHandle handle, const uint8_t* report, uint32_t length)
 {
-    bool ok = false;
+    DeviceRecord* record = ToRecord(handle);
     DWORD error = ERROR_SUCCESS;
-    DWORD written = 0;
-    OVERLAPPED overlapped = {};
-    HANDLE file = ToHandle(handle);
-
-    if (report == nullptr || length == 0) {
+    if (record == nullptr) {
+        error = ERROR_INVALID_HANDLE;
+    } else if (report == nullptr || length == 0) {
         error = ERROR_INVALID_PARAMETER;
-        goto done;
+    } else if (record->Stuck) {
+        error = ERROR_DEVICE_NOT_CONNECTED;
+    } else if (!ReserveBuffer(record, length)) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
     }
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (overlapped.hEvent == nullptr) {
-        error = GetLastError();
-        goto done;
-    }
-    if (!WriteFile(file, report, length, nullptr, &overlapped)) {
-        error = GetLastError();
-        if (error != ERROR_IO_PENDING) goto close_event;
-    }
-    // Blocks until the report has gone out (or the device has gone away).
-    if (!GetOverlappedResult(file, &overlapped, &written, TRUE)) {
-        error = GetLastError();
-        goto close_event;
-    }
-    if (written != length) {
-        error = ERROR_WRITE_FAULT;
-        goto close_event;
-    }
-    ok = true;
-
-close_event:
-    CloseHandle(overlapped.hEvent);
-done:
-    if (!ok) SetLastError(error);
-    return ok;
+    if (error == ERROR_SUCCESS) return record;
+    SetLastError(error);
+    return nullptr;
 }
 
-// Waits for a pending read's event, at least `timeoutMs` by the performance counter (a wait's
-// own time-out may end a little early). True when the read has ended.
-bool WaitForReport(HANDLE event, uint32_t timeoutMs)
+bool WriteReport(PlatformHandle handle, const uint8_t* report, uint32_t length, uint32_t timeoutMs)
 {
-    if (timeoutMs == INFINITE) return WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0;
-    int64_t frequency = PerformanceFrequency();
-    int64_t deadline = PerformanceCount() + ScaleUp(static_cast<int64_t>(timeoutMs), frequency, 1000);
-    for (;;) {
-        int64_t now = PerformanceCount();
-        DWORD wait = now >= deadline ? 0 : static_cast<DWORD>(ScaleUp(deadline - now, 1000, frequency));
-        if (wait == INFINITE) wait = INFINITE - 1;
-        DWORD result = WaitForSingleObject(event, wait);
-        if (result == WAIT_OBJECT_0) return true;
-        if (result != WAIT_TIMEOUT || wait == 0) return false;
+    DeviceRecord* record = ReadyForTransfer(handle, report, length);
+    if (record == nullptr) return false;
+    CopyMemory(record->Buffer, report, length);
+    int64_t written = Transfer(record, StartWrite, length, timeoutMs);
+    if (written < 0) return false;
+    if (written != length) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return false;
     }
+    // Whatever the overlapped start left behind (ERROR_IO_PENDING) is no error.
+    SetLastError(ERROR_SUCCESS);
+    return true;
 }
 
 bool ReadReport(PlatformHandle handle, uint8_t* report, uint32_t length, uint32_t timeoutMs)
 {
-    bool ok = false;
-    bool timedOut = false;
-    DWORD error = ERROR_SUCCESS;
-    DWORD received = 0;
-    OVERLAPPED overlapped = {};
-    HANDLE file = ToHandle(handle);
-
-    if (report == nullptr || length == 0) {
-        error = ERROR_INVALID_PARAMETER;
-        goto done;
-    }
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (overlapped.hEvent == nullptr) {
-        error = GetLastError();
-        goto done;
-    }
-    if (!ReadFile(file, report, length, nullptr, &overlapped)) {
-        error = GetLastError();
-        if (error != ERROR_IO_PENDING) goto close_event;
-        if (!WaitForReport(overlapped.hEvent, timeoutMs)) {
-            timedOut = true;
-            CancelIoEx(file, &overlapped);
-        }
-    }
-    // Collects the read's end. After a cancellation this waits until the system has let go of
-    // the buffer and the record; a report that arrived just in time still counts.
-    if (!GetOverlappedResult(file, &overlapped, &received, TRUE)) {
-        error = GetLastError();
-        if (timedOut && error == ERROR_OPERATION_ABORTED) error = ERROR_TIMEOUT;
-        goto close_event;
-    }
+    DeviceRecord* record = ReadyForTransfer(handle, report, length);
+    if (record == nullptr) return false;
+    // The report id the caller put in byte 0 goes to the system with the request.
+    record->Buffer[0] = report[0];
+    int64_t received = Transfer(record, StartRead, length, timeoutMs);
+    if (received < 0) return false;
     if (received != length) {
-        error = ERROR_INVALID_DATA;
-        goto close_event;
+        SetLastError(ERROR_INVALID_DATA);
+        return false;
     }
-    ok = true;
-
-close_event:
-    CloseHandle(overlapped.hEvent);
-done:
-    if (!ok) SetLastError(error);
-    return ok;
+    CopyMemory(report, record->Buffer, length);
+    SetLastError(ERROR_SUCCESS);
+    return true;
 }
 
 void Close(PlatformHandle handle)
 {
-    if (handle == INVALID_PLATFORM_HANDLE || handle == 0) return;
-    CloseHandle(ToHandle(handle));
+    DeviceRecord* record = ToRecord(handle);
+    if (record == nullptr) return;
+    DWORD error = GetLastError();
+    CloseHandle(record->File);
+    // A stuck transfer may still own the event, the record and the buffer: they are left to
+    // the end of the process.
+    if (!record->Stuck) {
+        CloseHandle(record->Event);
+        if (record->Buffer != nullptr) HeapFree(GetProcessHeap(), 0, record->Buffer);
+        HeapFree(GetProcessHeap(), 0, record);
+    }
+    SetLastError(error);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -321,8 +451,10 @@ bool WaitWithTimer(int64_t target, int64_t frequency)
     for (int64_t now = PerformanceCount(); now < target; now = PerformanceCount()) {
         LARGE_INTEGER due;
         due.QuadPart = -ScaleUp(target - now, 10000000, frequency);  // relative, 100 ns units
+        // The timer is due at the target; the wait's own limit, a second later, only guards
+        // against a timer that never fires.
         if (!SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE) ||
-            WaitForSingleObject(timer, INFINITE) != WAIT_OBJECT_0) {
+            WaitUntil(timer, target + frequency) != WAIT_OBJECT_0) {
             ok = false;
             break;
         }
@@ -331,12 +463,11 @@ bool WaitWithTimer(int64_t target, int64_t frequency)
     return ok;
 }
 
-// The fallback: Sleep at a 1 ms timer resolution, topped up until the counter reaches `target`.
-void WaitWithSleep(int64_t target, int64_t frequency)
+// The fallback: timed waits at a 1 ms timer resolution until the counter reaches `target`.
+void WaitWithoutTimer(int64_t target)
 {
     bool periodSet = timeBeginPeriod(1) == TIMERR_NOERROR;
-    for (int64_t now = PerformanceCount(); now < target; now = PerformanceCount())
-        ::Sleep(static_cast<DWORD>(ScaleUp(target - now, 1000, frequency)));
+    WaitUntil(nullptr, target);
     if (periodSet) timeEndPeriod(1);
 }
 
@@ -347,7 +478,7 @@ void Sleep(uint32_t milliseconds)
     int64_t frequency = PerformanceFrequency();
     int64_t target = PerformanceCount() + ScaleUp(static_cast<int64_t>(milliseconds), frequency, 1000);
     // A timer that fails part-way has still not waited too long; the fallback finishes the wait.
-    if (!WaitWithTimer(target, frequency)) WaitWithSleep(target, frequency);
+    if (!WaitWithTimer(target, frequency)) WaitWithoutTimer(target);
     SetLastError(error);
 }
 
@@ -361,6 +492,8 @@ uint64_t Milliseconds()
 }
 
 }  // namespace
+
+void SetHidWaitsPumpMessages(bool on) { g_PumpMessages = on; }
 
 const HidPlatform kWin32HidPlatform = {
     OpenInterfaceList,

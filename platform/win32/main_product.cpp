@@ -7,5 +7,5 @@
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     SelectHidPlatform(&kWin32HidPlatform);
-    return RunUpdaterDialog(instance);
+    return RunUpdaterDialog(instance, SetHidWaitsPumpMessages);
 }

@@ -121,6 +121,12 @@ void RecEndDialog(UiWindow, intptr_t result)
     g_Recording->DialogResult = result;
 }
 
+void RecKeepResponsive(bool on)
+{
+    g_Recording->Responsive.push_back(on);
+    if (on && g_Recording->WhileResponsive) g_Recording->WhileResponsive();
+}
+
 }  // namespace
 
 const UiPlatform kRecordingUi = {
@@ -128,7 +134,7 @@ const UiPlatform kRecordingUi = {
     RecEnableControl,   RecSetWindowTitle, RecShowMessageBox,       RecGetWindowRect,
     RecCreateProgressWindow, RecSetProgressPosition, RecRaiseWindow, RecShowWindow,
     RecGetForegroundWindow,  RecDestroyWindow,       RecRegister,    RecUnregister,
-    RecReadBroadcast,   RecEndDialog,
+    RecReadBroadcast,   RecEndDialog,      RecKeepResponsive,
 };
 
 void StartRecording(RecordingUi* recording)

@@ -37,6 +37,7 @@ struct RecordingUi {
     std::vector<RecordedBox> Boxes;
     std::vector<std::string> Events;          // "box:<caption>", "progress:create", "progress:destroy", ...
     std::vector<uint32_t> ProgressPositions;
+    std::vector<bool> Responsive;             // every KeepResponsive call, in order
     int32_t ProgressX = 0, ProgressY = 0, ProgressWidth = 0, ProgressHeight = 0;
     std::string ProgressTitle;
     UiWindow ProgressOwner = 0;
@@ -53,6 +54,7 @@ struct RecordingUi {
     UiRect MainRect = {100, 50, 707, 472};
     UiWindow Foreground = 0;                   // 0: the progress window once it exists
     std::function<void(const RecordedBox&)> WhileBoxOpen;  // runs inside the box's "modal loop"
+    std::function<void()> WhileResponsive;     // runs as the screen is made responsive for the flash
 };
 
 extern RecordingUi* g_Recording;

@@ -182,7 +182,7 @@ TEST(Win32HidDevice, FailuresReportAnErrorAndCleanupIsHarmless)
     EXPECT_FALSE(hid.GetIds(INVALID_PLATFORM_HANDLE, &a, &b));
     EXPECT_FALSE(hid.GetReportLengths(INVALID_PLATFORM_HANDLE, &a, &b));
     uint8_t report[60] = {1};
-    EXPECT_FALSE(hid.WriteReport(INVALID_PLATFORM_HANDLE, report, sizeof report));
+    EXPECT_FALSE(hid.WriteReport(INVALID_PLATFORM_HANDLE, report, sizeof report, 1000));
     EXPECT_NE(hid.LastError(), 0u);
     uint64_t start = hid.Milliseconds();
     EXPECT_FALSE(hid.ReadReport(INVALID_PLATFORM_HANDLE, report, sizeof report, 5000));
