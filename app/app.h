@@ -49,10 +49,13 @@ void FormatControllerVersion(uint16_t version, char16_t* out, int32_t capacity);
 void UpdateSequence();
 // True from the press of Update until the update has ended; Update and Close do nothing then.
 bool UpdateRunning();
-// Called by the update right before its first flash command. Until the update ends, the screen
-// stays responsive during the link's waits, and device-change broadcasts are kept and handled
-// in order once it has ended, so that the flash commands run undisturbed.
+// Called by the update right before its first flash command. Until the flash commands end, the
+// screen stays responsive during the link's waits, and device-change broadcasts are kept and
+// handled in order once they have ended, so that the flash commands run undisturbed.
 void BeginFlashCommands();
+// The flash commands have ended (before a failure report's box, or at the end of the update):
+// the kept broadcasts are handled now, later ones as they come.
+void EndFlashCommands();
 // The bracket around one run of the update (UpdateSequence's own).
 void BeginUpdateRun();
 void EndUpdateRun();

@@ -203,7 +203,7 @@ void BeginUpdateRun()
     g_Run.Running = true;
 }
 
-void EndUpdateRun()
+void EndFlashCommands()
 {
     if (g_Run.FlashCommands) g_Ui->KeepResponsive(false);
     g_Run.FlashCommands = false;
@@ -213,9 +213,14 @@ void EndUpdateRun()
     DeferredChange deferred[MAX_DEFERRED_CHANGES];
     for (uint32_t i = 0; i < count; ++i) deferred[i] = g_Run.Deferred[i];
     g_Run.DeferredCount = 0;
-    g_Run.Running = false;
     for (uint32_t i = 0; i < count; ++i) {
         HandleDeviceFields(deferred[i].Event, {deferred[i].DeviceType, deferred[i].Name});
         delete[] deferred[i].Name;
     }
+}
+
+void EndUpdateRun()
+{
+    EndFlashCommands();
+    g_Run.Running = false;
 }

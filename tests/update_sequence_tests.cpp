@@ -443,33 +443,50 @@ TEST_F(UpdateSequenceTest, ControllerSwappedWhileTheWarningIsOpen)
 }
 
 // While the flash commands run the dialog answers messages: what arrives then must neither
-// start nor end anything, and device changes wait until the update has ended.
-TEST_F(UpdateSequenceTest, MessagesDuringTheFlashCommandsWaitForTheEnd)
+// start nor end anything, and device changes wait until the flash commands have ended.
+TEST_F(UpdateSequenceTest, MessagesDuringTheFlashCommandsWaitForTheirEnd)
 {
-    Ready("");
-    std::u16string path = UnitPath();
-    bool closeHandled = false, updateHandled = false;
-    ui.WhileResponsive = [&] {
-        TestBroadcast removal = {DEVTYP_DEVICEINTERFACE, path};
-        EXPECT_EQ(HandleDeviceChange(DBT_DEVICEREMOVECOMPLETE_, &removal), 1);
-        EXPECT_TRUE(LinkIsOpen()) << "the removal is kept for later";
-        closeHandled = MainDialogCommand(IDC_CLOSE);
-        updateHandled = MainDialogCommand(IDC_UPDATE);
+    const struct {
+        const char* Scenario;
+        uint32_t BoxesAfterWarning;  // the failure box
+        uint32_t FinalHint;
+    } kCases[] = {
+        {"", 0, TEXT_CONNECTION_LOST_HINT},
+        {"fail=block#5:refuse:7", 1, TEXT_FAILURE_HINT},
     };
-    MainDialogCommand(IDC_UPDATE);
-    EXPECT_TRUE(closeHandled && updateHandled);
-    EXPECT_FALSE(ui.DialogEnded);
-    EXPECT_EQ(CountRequests(CMD_SYSTEM_LOCK, 1), 1u) << "one update, not two";
-    EXPECT_EQ(ui.Responsive, (std::vector<bool>{true, false}));
-    const uint8_t* image = nullptr;
-    uint32_t size = 0;
-    ASSERT_TRUE(LookupImage(SelectImage(ControllerFamily, ControllerCurrentClass, ControllerVoltageClass), &image, &size));
-    EXPECT_TRUE(SimFlashHolds(image, size));
-    // Then the removal, as if it had come now.
-    EXPECT_FALSE(LinkIsOpen());
-    EXPECT_FALSE(ControlEnabled(IDC_UPDATE));
-    EXPECT_EQ(ControlText(IDC_HINTBOX).rfind(TableText(TEXT_CONNECTION_LOST_HINT), 0), 0u);
-    // Afterwards Update and Close work again.
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.Scenario);
+        Ready(c.Scenario);
+        ui.Responsive.clear();
+        std::u16string path = UnitPath();
+        bool closeHandled = false, updateHandled = false, keptOpen = false;
+        ui.WhileResponsive = [&] {
+            TestBroadcast removal = {DEVTYP_DEVICEINTERFACE, path};
+            EXPECT_EQ(HandleDeviceChange(DBT_DEVICEREMOVECOMPLETE_, &removal), 1);
+            keptOpen = LinkIsOpen();
+            closeHandled = MainDialogCommand(IDC_CLOSE);
+            updateHandled = MainDialogCommand(IDC_UPDATE);
+        };
+        std::string hintUnderBox;
+        ui.WhileBoxOpen = [&](const RecordedBox&) { hintUnderBox = ControlText(IDC_HINTBOX); };
+        MainDialogCommand(IDC_UPDATE);
+        ui.WhileResponsive = nullptr;
+        ui.WhileBoxOpen = nullptr;
+        EXPECT_TRUE(keptOpen) << "the removal is kept for later";
+        EXPECT_TRUE(closeHandled && updateHandled);
+        EXPECT_FALSE(ui.DialogEnded);
+        EXPECT_EQ(CountRequests(CMD_SYSTEM_LOCK, 1), 1u) << "one update, not two";
+        EXPECT_EQ(ui.Responsive, (std::vector<bool>{true, false}));
+        EXPECT_EQ(ui.Boxes.size(), 1u + c.BoxesAfterWarning);
+        // The kept removal is handled before a failure box opens, and the run ends as it did.
+        if (c.BoxesAfterWarning != 0) {
+            EXPECT_EQ(hintUnderBox.rfind(TableText(TEXT_CONNECTION_LOST_HINT), 0), 0u);
+        }
+        EXPECT_FALSE(LinkIsOpen());
+        EXPECT_FALSE(ControlEnabled(IDC_UPDATE));
+        EXPECT_EQ(ControlText(IDC_HINTBOX).rfind(TableText(c.FinalHint), 0), 0u);
+    }
+    // Afterwards Close works again.
     EXPECT_TRUE(MainDialogCommand(IDC_CLOSE));
     EXPECT_TRUE(ui.DialogEnded);
 }

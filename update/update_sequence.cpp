@@ -24,6 +24,8 @@ void Fail(uint32_t textId, int32_t resultCode, uint32_t systemError)
     char16_t text[TEXT_BUFFER_SIZE];
     g_Ui->LoadText(TEXT_UPDATE_FAILED_CAPTION, caption, TEXT_BUFFER_SIZE);
     g_Ui->LoadText(textId, text, TEXT_BUFFER_SIZE);
+    // The failure report's box handles device changes as they come, like every box.
+    EndFlashCommands();
     FailureReport(text, caption, resultCode, systemError);
 }
 
