@@ -6,7 +6,8 @@
 #
 # The build folder is the nearest folder above the program that holds CMakeCache.txt (or
 # VELQUOR_WINE_BUILD_DIR). Its Wine session (cmake/wine-session.sh, started by the CTest
-# fixture) lives in <build>/wine: the prefix, and the number of the Xvfb display. Without a
+# fixture) lives in <build>/wine, or in VELQUOR_WINE_SESSION when that is set: the prefix, and
+# the number of the Xvfb display. Without a
 # running session the program still runs (on the caller's DISPLAY, if any): a short-lived server
 # is started first, with its output sent away, so that Wine's services can't hold the
 # caller's output pipe open.
@@ -30,7 +31,7 @@ if [ -z "$build_dir" ]; then
     build_dir=$dir
 fi
 
-session=$build_dir/wine
+session=${VELQUOR_WINE_SESSION:-$build_dir/wine}
 export WINEPREFIX="$session/prefix"
 export WINEDEBUG=-all
 # No Mono or Gecko: Wine would otherwise offer to download them while it creates the prefix.

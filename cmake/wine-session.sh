@@ -1,21 +1,29 @@
 #!/bin/sh
-# Starts and stops the Wine session of a build folder, for the CTest fixture of
+# Starts and stops the Wine session of a build folder, for the CTest fixtures of
 # cmake/WineTests.cmake:
-#   wine-session.sh start <build folder>    Xvfb on a free display, the prefix, a persistent
-#                                           wineserver with Wine's services, the fonts
-#   wine-session.sh stop <build folder>     stops the wineserver and Xvfb
+#   wine-session.sh start <build folder> [<name> [fresh]]
+#                     Xvfb on a free display, the prefix, a persistent wineserver with Wine's
+#                     services, the fonts
+#   wine-session.sh stop <build folder> [<name>]
+#                     stops the wineserver and Xvfb
+# <name> is the session's folder in the build folder, "wine" unless given (cmake/wine-run.sh
+# finds another one through VELQUOR_WINE_SESSION). With "fresh" the prefix is made anew on every
+# start and left to settle (Wine's first boot can leave a second services.exe behind, which
+# makes driver installs erratic), and Wine's X11 driver is told that no window manager runs
+# (Managed=N), so that a closed window is not waited for.
 #
 # Everything started here has its input and output redirected: Wine's services outlive the
 # process that starts them, and a service holding CTest's output pipe would hold the test for
 # ever. The session's files live in <build>/wine (see cmake/wine-run.sh).
 set -u
 
-if [ $# -ne 2 ]; then
-    echo "usage: wine-session.sh start|stop <build folder>" >&2
+if [ $# -lt 2 ] || [ $# -gt 4 ]; then
+    echo "usage: wine-session.sh start|stop <build folder> [<name> [fresh]]" >&2
     exit 2
 fi
 action=$1
-session=$2/wine
+session=$2/${3:-wine}
+fresh=${4:-}
 export WINEPREFIX="$session/prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="
@@ -55,6 +63,21 @@ start)
     rm -f "$session/display.number"
     echo ":$number" >"$session/display"
     export DISPLAY=":$number"
+
+    if [ "$fresh" = fresh ]; then
+        rm -rf "$WINEPREFIX"
+        if ! wine wineboot -i </dev/null >/dev/null 2>&1; then
+            echo "wine-session: wineboot -i fails in $WINEPREFIX" >&2
+            stop_session
+            exit 1
+        fi
+        wineserver -k </dev/null >/dev/null 2>&1
+        wineserver -w </dev/null >/dev/null 2>&1
+        wine wineboot </dev/null >/dev/null 2>&1
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+        wineserver -k </dev/null >/dev/null 2>&1
+        wineserver -w </dev/null >/dev/null 2>&1
+    fi
 
     # The first start creates the prefix (about 10 s); later starts take about 2 s.
     wineserver -p </dev/null >/dev/null 2>&1
