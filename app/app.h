@@ -5,6 +5,8 @@
 #include <cstdint>
 
 #include "app/ui_platform.h"
+#include "link/device_link.h"
+#include "update/update.h"
 
 // Window-message facts the logic decides on, with the values Windows gives them.
 constexpr uint32_t DBT_DEVICEARRIVAL_ = 0x8000;
@@ -12,6 +14,16 @@ constexpr uint32_t DBT_DEVICEREMOVECOMPLETE_ = 0x8004;
 
 // The device-notification registration, null until registered.
 extern UiNotification NotificationHandle;
+
+// --- Process-wide state ---
+// The program keeps these records for its whole life: the link record (g_Link), the admitted
+// controller's selection codes (catalogue), the main window (g_MainWindow) and the device
+// notification (NotificationHandle), and the state of an update run (device changes kept
+// during its flash commands, its progress window). ResetProcessState gives every one of them
+// its start value in one call, as a test's fresh start: nothing is closed or released on the
+// platform's side (an open link is only forgotten). The selected platform tables (g_Hid, g_Ui)
+// stay as they are.
+void ResetProcessState();
 
 // --- Main dialog ---
 // Formats "VELQUOR ORVANT QX FW Updater 1.25 " (256 units at most).
@@ -46,7 +58,10 @@ void FormatBootloaderVersion(uint32_t version, char16_t* out, int32_t capacity);
 void FormatControllerVersion(uint16_t version, char16_t* out, int32_t capacity);
 
 // --- Update ---
-void UpdateSequence();
+// What the Update button does: the engine's run with the dialog's boxes and progress window,
+// then what the dialog shows of its outcome (success text, or the failure report). Returns the
+// outcome, for front ends that report it in their own way.
+UpdateOutcome UpdateSequence();
 // True from the press of Update until the update has ended; Update and Close do nothing then.
 bool UpdateRunning();
 // Called by the update right before its first flash command. Until the flash commands end, the
@@ -59,4 +74,9 @@ void EndFlashCommands();
 // The bracket around one run of the update (UpdateSequence's own).
 void BeginUpdateRun();
 void EndUpdateRun();
-void FailureReport(const char16_t* text, const char16_t* caption, int32_t resultCode, uint32_t systemError);
+// The parts of ResetProcessState that belong to the update's run.
+void ResetUpdateRun();
+void ResetTransferWindows();
+// Closes the link, shows the no-unit look, the box with the text and (unless `result` is the
+// link failure LINK_NO_DEVICE) the code line "result-system error", then the failure hint.
+void FailureReport(const char16_t* text, const char16_t* caption, LinkResult result, uint32_t systemError);

@@ -12,6 +12,16 @@ namespace {
 constexpr int32_t TITLE_BUFFER_SIZE = 256;
 }
 
+void ResetProcessState()
+{
+    ResetLinkRecord();
+    ResetSelectionCodes();
+    g_MainWindow = 0;
+    NotificationHandle = 0;
+    ResetUpdateRun();
+    ResetTransferWindows();
+}
+
 void FormatWindowTitle(char16_t* out, int32_t capacity)
 {
     // The carried version's two bytes, 1 and 25, printed as two numbers.

@@ -219,6 +219,12 @@ void EndFlashCommands()
     }
 }
 
+void ResetUpdateRun()
+{
+    for (uint32_t i = 0; i < g_Run.DeferredCount; ++i) delete[] g_Run.Deferred[i].Name;
+    g_Run = {};
+}
+
 void EndUpdateRun()
 {
     EndFlashCommands();

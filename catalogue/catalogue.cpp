@@ -8,6 +8,14 @@ uint16_t ControllerCurrentClass = 0;
 uint16_t ControllerFamily = 0;
 uint16_t NewFirmwareVersion = 0;
 
+void ResetSelectionCodes()
+{
+    ControllerVoltageClass = 0;
+    ControllerCurrentClass = 0;
+    ControllerFamily = 0;
+    NewFirmwareVersion = 0;
+}
+
 namespace {
 
 // Admission: the type code is compared as a whole with each row, in order; the first equal

@@ -14,6 +14,8 @@ extern uint16_t ControllerVoltageClass;
 extern uint16_t ControllerCurrentClass;
 extern uint16_t ControllerFamily;
 extern uint16_t NewFirmwareVersion;
+// All four back to zero, as at the program's start.
+void ResetSelectionCodes();
 
 enum AdmissionOutcome { ADMISSION_ADMITTED, ADMISSION_IGNORED, ADMISSION_INCOMPATIBLE };
 

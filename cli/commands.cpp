@@ -83,16 +83,6 @@ void CloseDialog()
     CloseLink();
 }
 
-bool HintIs(uint32_t textId)
-{
-    char16_t text[TEXT_BUFFER_SIZE];
-    g_Ui->LoadText(textId, text, TEXT_BUFFER_SIZE);
-    const char16_t* hint = TerminalControlText(IDC_HINTBOX);
-    int32_t i = 0;
-    while (text[i] != u'\0' && text[i] == hint[i]) ++i;
-    return text[i] == hint[i];
-}
-
 }  // namespace
 
 int RunIdentify(std::FILE* out)
@@ -126,15 +116,14 @@ int RunUpdate(std::FILE* out)
     std::fputc('\n', out);
     std::fflush(out);
 
-    MainDialogCommand(IDC_UPDATE);
-
-    // Success leaves the success text in the hint box; a failure report leaves its own, and a
-    // question answered Cancel or No leaves everything as it was.
+    // What the Update button does; the exit status is how the engine's run ended.
+    UpdateOutcome outcome = UpdateSequence();
     int status = EXIT_FAILED;
-    if (HintIs(TEXT_UPDATE_SUCCESS)) {
-        status = EXIT_DONE;
-    } else if (TerminalRecord().Declined && TerminalRecord().ErrorBoxCount == 0) {
-        status = EXIT_DECLINED;
+    switch (outcome.End) {
+    case UPDATE_SUCCEEDED: status = EXIT_DONE; break;
+    case UPDATE_DECLINED_AT_WARNING:
+    case UPDATE_DECLINED_AT_REINSTALL: status = EXIT_DECLINED; break;
+    case UPDATE_FAILED: status = EXIT_FAILED; break;
     }
     PrintPanelAndHint(out);
     CloseDialog();

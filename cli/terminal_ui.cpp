@@ -4,8 +4,8 @@
 #include <cinttypes>
 
 #include "app/texts.h"
-#include "catalogue/catalogue.h"
 #include "resources/resource_ids.h"
+#include "update/update.h"
 
 namespace {
 
@@ -31,7 +31,6 @@ TerminalUiSettings g_Settings = {BOX_ANSWER_DECLINE, PROGRESS_STEPS, nullptr, nu
 TerminalUiRecord g_Record;
 
 // The progress window.
-constexpr uint32_t BLOCK_BYTES = 48;
 constexpr int32_t BAR_WIDTH = 30;
 struct Progress {
     bool Open;
@@ -206,7 +205,6 @@ void TermSetWindowTitle(UiWindow, const char16_t* title) { CopyText(g_Title, TIT
 int32_t TermShowMessageBox(UiWindow, const char16_t* text, const char16_t* caption, uint32_t flags)
 {
     std::FILE* out = g_Settings.Out;
-    if ((flags & 0xF0) == BOX_ICONERROR) ++g_Record.ErrorBoxCount;
 
     std::fputc('[', out);
     PrintText(out, caption);
@@ -237,7 +235,6 @@ int32_t TermShowMessageBox(UiWindow, const char16_t* text, const char16_t* capti
             break;
         }
     }
-    if (answer == ANSWER_CANCEL || answer == ANSWER_NO) g_Record.Declined = true;
     std::fputc('\n', out);
     std::fflush(out);
     return answer;
@@ -251,14 +248,8 @@ bool TermGetWindowRect(UiWindow, UiRect* rect)
 
 UiWindow TermCreateProgressWindow(UiWindow, const char16_t* title, int32_t, int32_t, int32_t, int32_t)
 {
-    g_Progress = Progress{true, 0, 0, 0, Now()};
-    // The image the update is about to send, as the catalogue names it for the admitted
-    // controller; its size gives the number of blocks.
-    const uint8_t* image = nullptr;
-    uint32_t size = 0;
-    if (LookupImage(SelectImage(ControllerFamily, ControllerCurrentClass, ControllerVoltageClass), &image, &size)) {
-        g_Progress.TotalBlocks = (size + BLOCK_BYTES - 1) / BLOCK_BYTES;
-    }
+    // The number of blocks, as the engine plans the transfer for the admitted controller.
+    g_Progress = Progress{true, 0, PlannedTransferBlocks(), 0, Now()};
     PrintText(g_Settings.Err, title);
     std::fputc('\n', g_Settings.Err);
     std::fflush(g_Settings.Err);
@@ -344,7 +335,7 @@ void StartTerminalUi(const TerminalUiSettings& settings)
         control.Enabled = control.Id != IDC_UPDATE;  // the template creates Update disabled
     }
     g_Title[0] = u'\0';
-    g_Record = TerminalUiRecord{0, false, false, 0};
+    g_Record = TerminalUiRecord{false, 0};
     g_Progress = Progress{false, 0, 0, 0, 0};
 }
 

@@ -51,8 +51,6 @@ const char16_t* TerminalWindowTitle();
 
 // What happened on it since the start.
 struct TerminalUiRecord {
-    uint32_t ErrorBoxCount;   // boxes with the error icon
-    bool Declined;            // a box was answered Cancel or No
     bool DialogEnded;
     intptr_t DialogResult;
 };

@@ -2,6 +2,8 @@
 // leave a line on the trace stream.
 #include "cli/trace.h"
 
+#include <cinttypes>
+
 namespace {
 
 const HidPlatform* g_Forwarded = nullptr;
@@ -11,68 +13,16 @@ uint64_t g_TraceStartMs = 0;
 // line may change the platform's own last error before the link asks for it.
 uint32_t g_LastError = 0;
 
-constexpr char kHexDigits[] = "0123456789abcdef";
-
-// A line is assembled here and written in pieces when it grows past the buffer, so that a
-// report of any length is listed in full.
-constexpr uint32_t LINE_BUFFER_SIZE = 256;
-
-struct LineWriter {
-    char Buffer[LINE_BUFFER_SIZE];
-    uint32_t Length;
-};
-
-void Flush(LineWriter* line)
+// "<ms> <direction> <bytes>" without the line's end; the caller ends it.
+void StartLine(char direction, const uint8_t* report, uint32_t length)
 {
-    if (line->Length != 0) std::fwrite(line->Buffer, 1, line->Length, g_TraceOut);
-    line->Length = 0;
+    std::fprintf(g_TraceOut, "%" PRIu64 " %c", g_Forwarded->Milliseconds() - g_TraceStartMs, direction);
+    for (uint32_t i = 0; report != nullptr && i < length; ++i) std::fprintf(g_TraceOut, " %02x", report[i]);
 }
 
-void PutText(LineWriter* line, const char* text)
+void EndLine(const char* ending)
 {
-    for (; *text != '\0'; ++text) {
-        if (line->Length == LINE_BUFFER_SIZE) Flush(line);
-        line->Buffer[line->Length++] = *text;
-    }
-}
-
-void PutByte(LineWriter* line, uint8_t value, bool first)
-{
-    if (line->Length + 3 > LINE_BUFFER_SIZE) Flush(line);
-    if (!first) line->Buffer[line->Length++] = ' ';
-    line->Buffer[line->Length++] = kHexDigits[value >> 4];
-    line->Buffer[line->Length++] = kHexDigits[value & 0x0F];
-}
-
-// "<ms> <direction> " at the start of a line.
-void PutPrefix(LineWriter* line, char direction)
-{
-    uint64_t elapsed = g_Forwarded->Milliseconds() - g_TraceStartMs;
-    char digits[24];
-    int32_t count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + elapsed % 10);
-        elapsed /= 10;
-    } while (elapsed != 0);
-    char text[32];
-    int32_t length = 0;
-    while (count > 0) text[length++] = digits[--count];
-    text[length++] = ' ';
-    text[length++] = direction;
-    text[length++] = ' ';
-    text[length] = '\0';
-    PutText(line, text);
-}
-
-void PutReport(LineWriter* line, const uint8_t* report, uint32_t length)
-{
-    for (uint32_t i = 0; i < length; ++i) PutByte(line, report[i], i == 0);
-}
-
-void EndLine(LineWriter* line)
-{
-    PutText(line, "\n");
-    Flush(line);
+    std::fprintf(g_TraceOut, "%s\n", ending);
     std::fflush(g_TraceOut);
 }
 
@@ -121,12 +71,8 @@ bool TraceWriteReport(PlatformHandle handle, const uint8_t* report, uint32_t len
 {
     bool written = g_Forwarded->WriteReport(handle, report, length, timeoutMs);
     g_LastError = g_Forwarded->LastError();
-    LineWriter line;
-    line.Length = 0;
-    PutPrefix(&line, '>');
-    if (report != nullptr) PutReport(&line, report, length);
-    if (!written) PutText(&line, report != nullptr && length != 0 ? " failed" : "failed");
-    EndLine(&line);
+    StartLine('>', report, length);
+    EndLine(written ? "" : " failed");
     return written;
 }
 
@@ -134,15 +80,8 @@ bool TraceReadReport(PlatformHandle handle, uint8_t* report, uint32_t length, ui
 {
     bool read = g_Forwarded->ReadReport(handle, report, length, timeoutMs);
     g_LastError = g_Forwarded->LastError();
-    LineWriter line;
-    line.Length = 0;
-    PutPrefix(&line, '<');
-    if (read && report != nullptr) {
-        PutReport(&line, report, length);
-    } else {
-        PutText(&line, "failed");
-    }
-    EndLine(&line);
+    StartLine('<', read ? report : nullptr, length);
+    EndLine(read ? "" : " failed");
     return read;
 }
 

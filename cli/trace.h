@@ -5,6 +5,7 @@
 //   <ms since the trace began> > <request bytes> failed   a write that failed
 //   <ms since the trace began> < <reply bytes>            a report read
 //   <ms since the trace began> < failed                   a read that failed or timed out
+//   (a write without a report reads "<ms> > failed")
 //
 // Bytes are two lower-case hex digits each, separated by blanks, every byte of the report. The
 // time is the forwarded table's own clock (the virtual clock under simulation), taken when the

@@ -58,7 +58,7 @@ int32_t DiscoverUnit()
     CloseLink();
 
     InterfaceList list = g_Hid->OpenInterfaceList();
-    if (list == 0) return LINK_NO_DEVICE;
+    if (list == 0) return LINK_NO_INTERFACE_LIST;
 
     for (uint32_t index = 0;; ++index) {
         char16_t* path = nullptr;
@@ -94,11 +94,11 @@ int32_t ReadReportLengths()
 {
     if (g_Link.DeviceHandle == INVALID_PLATFORM_HANDLE || g_Link.DevicePath == nullptr) return LINK_NO_DEVICE;
     uint16_t inputLength = 0, outputLength = 0;
-    if (!g_Hid->GetReportLengths(g_Link.DeviceHandle, &inputLength, &outputLength)) return LINK_NO_DEVICE;
+    if (!g_Hid->GetReportLengths(g_Link.DeviceHandle, &inputLength, &outputLength)) return LINK_NO_CAPABILITIES;
     // Reports that do not fit the buffers, or are too short for the bytes the commands use,
     // are refused: nothing is ever sent to such a unit.
-    if (inputLength > REPORT_BUFFER_SIZE || inputLength < MIN_INPUT_REPORT_LENGTH) return LINK_NO_DEVICE;
-    if (outputLength > REPORT_BUFFER_SIZE || outputLength < MIN_OUTPUT_REPORT_LENGTH) return LINK_NO_DEVICE;
+    if (inputLength > REPORT_BUFFER_SIZE || inputLength < MIN_INPUT_REPORT_LENGTH) return LINK_LENGTHS_UNFIT;
+    if (outputLength > REPORT_BUFFER_SIZE || outputLength < MIN_OUTPUT_REPORT_LENGTH) return LINK_LENGTHS_UNFIT;
     g_Link.OutputReportLength = outputLength;
     g_Link.InputReportLength = inputLength;
     return LINK_OK;
@@ -112,7 +112,7 @@ int32_t ExchangeReports(const uint8_t request[REPORT_BUFFER_SIZE], uint8_t reply
     // lengths were never read can't send.
     if (g_Link.OutputReportLength < MIN_OUTPUT_REPORT_LENGTH || g_Link.OutputReportLength > REPORT_BUFFER_SIZE ||
         g_Link.InputReportLength < MIN_INPUT_REPORT_LENGTH || g_Link.InputReportLength > REPORT_BUFFER_SIZE)
-        return LINK_NO_DEVICE;
+        return LINK_LENGTHS_UNFIT;
 
     if (!g_Hid->WriteReport(g_Link.DeviceHandle, request, g_Link.OutputReportLength, REPLY_TIMEOUT_MS)) return LINK_WRITE_FAILED;
     if (waitMs != 0) g_Hid->Sleep(waitMs);
@@ -122,8 +122,8 @@ int32_t ExchangeReports(const uint8_t request[REPORT_BUFFER_SIZE], uint8_t reply
     return LINK_OK;
 }
 
-int32_t StandardReplyCheck(const uint8_t reply[REPORT_BUFFER_SIZE])
+LinkResult StandardReplyCheck(const uint8_t reply[REPORT_BUFFER_SIZE])
 {
-    if (reply[1] == REPLY_STATUS_ERROR) return static_cast<int32_t>(ReadLe32(reply + 4));
-    return LINK_OK;
+    if (reply[1] == REPLY_STATUS_ERROR && ReadLe32(reply + 4) != 0) return UnitRefused(ReadLe32(reply + 4));
+    return LinkSucceeded();
 }

@@ -33,11 +33,40 @@ constexpr int32_t LINK_NO_DEVICE = -1;
 constexpr int32_t LINK_WRITE_FAILED = -2;
 constexpr int32_t LINK_READ_FAILED = -3;
 constexpr int32_t LINK_NOT_FOUND = -4;
+// Other causes that share -1 with "no device": callers see -1, the code says which it was.
+constexpr int32_t LINK_NO_INTERFACE_LIST = LINK_NO_DEVICE;     // the system gave no interface list
+constexpr int32_t LINK_NO_CAPABILITIES = LINK_NO_DEVICE;       // report lengths can't be read
+constexpr int32_t LINK_LENGTHS_UNFIT = LINK_NO_DEVICE;         // report lengths don't fit the buffers
+constexpr int32_t LINK_BAD_ARGUMENT = LINK_NO_DEVICE;          // a request that can't be built
 #ifdef ERROR_FUNCTION_FAILED  // the Windows headers' own definition, of the same value
 static_assert(ERROR_FUNCTION_FAILED == 1627);
 #else
 constexpr int32_t ERROR_FUNCTION_FAILED = 1627;
 #endif
+
+// The result of a flash command, with its kind kept: the link's own failure, the unit's refusal
+// with its 32-bit code (whatever its value, 0xFFFFFFFF included), or a reply that does not
+// confirm what was asked. Code holds the value the failure report shows first.
+enum LinkResultKind : uint8_t {
+    LINK_RESULT_OK,
+    LINK_RESULT_LINK_FAILURE,  // Code: LINK_NO_DEVICE, LINK_WRITE_FAILED or LINK_READ_FAILED
+    LINK_RESULT_REFUSED,       // Code: the unit's error code
+    LINK_RESULT_UNCONFIRMED,   // Code: ERROR_FUNCTION_FAILED
+};
+
+struct LinkResult {
+    LinkResultKind Kind;
+    uint32_t Code;
+};
+
+constexpr LinkResult LinkSucceeded() { return {LINK_RESULT_OK, 0}; }
+constexpr LinkResult LinkFailed(int32_t failure) { return {LINK_RESULT_LINK_FAILURE, static_cast<uint32_t>(failure)}; }
+constexpr LinkResult UnitRefused(uint32_t unitCode) { return {LINK_RESULT_REFUSED, unitCode}; }
+constexpr LinkResult UnitUnconfirmed() { return {LINK_RESULT_UNCONFIRMED, static_cast<uint32_t>(ERROR_FUNCTION_FAILED)}; }
+// An exchange's result (LINK_OK or one of the link's failures) as a flash command's result.
+constexpr LinkResult FromExchange(int32_t result) { return result == LINK_OK ? LinkSucceeded() : LinkFailed(result); }
+constexpr bool IsOk(const LinkResult& result) { return result.Kind == LINK_RESULT_OK; }
+constexpr bool operator==(const LinkResult& a, const LinkResult& b) { return a.Kind == b.Kind && a.Code == b.Code; }
 
 // Unit mode 0 is the normal mode; controller state 3 means an updatable controller is attached.
 constexpr uint8_t UNIT_MODE_NORMAL = 0;
@@ -110,9 +139,9 @@ int32_t ReadReportLengths();
 int32_t ExchangeReports(const uint8_t request[REPORT_BUFFER_SIZE], uint8_t reply[REPORT_BUFFER_SIZE],
                         uint32_t waitMs);
 
-// The standard reply check: a refusing reply (byte 1 = 0xFF) yields the 32-bit code of bytes
-// 4..7 (0 counts as success); any other reply yields 0.
-int32_t StandardReplyCheck(const uint8_t reply[REPORT_BUFFER_SIZE]);
+// The standard reply check: a refusing reply (byte 1 = 0xFF) yields the unit's 32-bit code of
+// bytes 4..7 (0 counts as success); any other reply succeeds.
+LinkResult StandardReplyCheck(const uint8_t reply[REPORT_BUFFER_SIZE]);
 
 // Identification of the unit just opened (status, then memory read or the two controller
 // requests). Called by DiscoverUnit only.

@@ -29,13 +29,13 @@ int32_t SendParameterCommand(uint8_t command, uint8_t parameter, uint8_t reply[R
 
 }  // namespace
 
-int32_t SetSystemLock()
+LinkResult SetSystemLock()
 {
     uint8_t reply[REPORT_BUFFER_SIZE];
     int32_t result = SendParameterCommand(CMD_SYSTEM_LOCK, 1, reply);
-    if (result != LINK_OK) return result;
+    if (result != LINK_OK) return LinkFailed(result);
     // Only the reported lock state counts; a refusal that still reports the lock set is taken.
-    return reply[3] == 1 ? LINK_OK : ERROR_FUNCTION_FAILED;
+    return reply[3] == 1 ? LinkSucceeded() : UnitUnconfirmed();
 }
 
 void ReleaseSystemLock()
@@ -44,13 +44,13 @@ void ReleaseSystemLock()
     (void)SendParameterCommand(CMD_SYSTEM_LOCK, 0, reply);
 }
 
-int32_t WriteProtectOff()
+LinkResult WriteProtectOff()
 {
     uint8_t reply[REPORT_BUFFER_SIZE];
     int32_t result = SendParameterCommand(CMD_WRITE_PROTECT, 0, reply);
-    if (result != LINK_OK) return result;
-    if (reply[1] == REPLY_STATUS_ERROR) return static_cast<int32_t>(ReadLe32(reply + 4));
-    return reply[3] == 0 ? LINK_OK : ERROR_FUNCTION_FAILED;
+    if (result != LINK_OK) return LinkFailed(result);
+    if (reply[1] == REPLY_STATUS_ERROR) return StandardReplyCheck(reply);
+    return reply[3] == 0 ? LinkSucceeded() : UnitUnconfirmed();
 }
 
 void WriteProtectOn()
@@ -59,41 +59,41 @@ void WriteProtectOn()
     (void)SendParameterCommand(CMD_WRITE_PROTECT, 1, reply);
 }
 
-int32_t EraseFirmware()
+LinkResult EraseFirmware()
 {
-    if (g_Link.DeviceHandle == INVALID_PLATFORM_HANDLE) return LINK_NO_DEVICE;
+    if (g_Link.DeviceHandle == INVALID_PLATFORM_HANDLE) return LinkFailed(LINK_NO_DEVICE);
     uint8_t request[REPORT_BUFFER_SIZE];
     BuildRequest(request, CMD_ERASE_FIRMWARE, 4, 0);
     WriteLe32(request + 4, FLASH_COMMAND_MAGIC);
     uint8_t reply[REPORT_BUFFER_SIZE] = {};
     int32_t result = ExchangeReports(request, reply, ERASE_REPLY_DELAY_MS);
-    if (result != LINK_OK) return result;
+    if (result != LINK_OK) return LinkFailed(result);
     return StandardReplyCheck(reply);
 }
 
-int32_t SetWriteAddress()
+LinkResult SetWriteAddress()
 {
-    if (g_Link.DeviceHandle == INVALID_PLATFORM_HANDLE) return LINK_NO_DEVICE;
+    if (g_Link.DeviceHandle == INVALID_PLATFORM_HANDLE) return LinkFailed(LINK_NO_DEVICE);
     uint8_t request[REPORT_BUFFER_SIZE];
     BuildRequest(request, CMD_SET_WRITE_ADDRESS, 9, 1);
     WriteLe32(request + 4, 0);
     WriteLe32(request + 8, FLASH_COMMAND_MAGIC);
     uint8_t reply[REPORT_BUFFER_SIZE] = {};
     int32_t result = ExchangeReports(request, reply, 0);
-    if (result != LINK_OK) return result;
+    if (result != LINK_OK) return LinkFailed(result);
     return StandardReplyCheck(reply);
 }
 
-int32_t WriteDataBlock(const uint8_t* data, uint32_t wordCount)
+LinkResult WriteDataBlock(const uint8_t* data, uint32_t wordCount)
 {
-    if (g_Link.DeviceHandle == INVALID_PLATFORM_HANDLE) return LINK_NO_DEVICE;
-    if (wordCount > MAX_BLOCK_WORDS || data == nullptr) return LINK_NO_DEVICE;
+    if (g_Link.DeviceHandle == INVALID_PLATFORM_HANDLE) return LinkFailed(LINK_NO_DEVICE);
+    if (wordCount > MAX_BLOCK_WORDS || data == nullptr) return LinkFailed(LINK_BAD_ARGUMENT);
     uint8_t request[REPORT_BUFFER_SIZE];
     BuildRequest(request, CMD_WRITE_DATA, static_cast<uint8_t>(4 * wordCount), 0);
     std::memset(request + 4, 0xFF, REPORT_BUFFER_SIZE - 4);
     std::memcpy(request + 4, data, 4 * wordCount);
     uint8_t reply[REPORT_BUFFER_SIZE] = {};
     int32_t result = ExchangeReports(request, reply, 0);
-    if (result != LINK_OK) return result;
+    if (result != LINK_OK) return LinkFailed(result);
     return StandardReplyCheck(reply);
 }

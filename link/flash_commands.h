@@ -1,8 +1,11 @@
 // The flash commands with which the update rewrites the controller's firmware through the unit.
-// Each checks the link first (-1, nothing sent), then sends one request and reads one reply.
+// Each checks the link first (LINK_NO_DEVICE, nothing sent), then sends one request and reads one
+// reply. The results keep their kind (link/device_link.h: LinkResult).
 #pragma once
 
 #include <cstdint>
+
+#include "link/device_link.h"
 
 constexpr uint8_t CMD_SYSTEM_LOCK = 0x0B;
 constexpr uint8_t CMD_WRITE_DATA = 0x1B;
@@ -14,13 +17,14 @@ constexpr uint32_t FLASH_COMMAND_MAGIC = 0xFEDC1234;
 constexpr uint32_t ERASE_REPLY_DELAY_MS = 1000;
 constexpr uint32_t MAX_BLOCK_WORDS = 14;
 
-int32_t SetSystemLock();        // 0, -1, -2, -3, or 1627 when reply byte 3 is not 1
+LinkResult SetSystemLock();     // ok, a link failure, or unconfirmed when reply byte 3 is not 1
 void ReleaseSystemLock();       // reply read and not examined
-int32_t WriteProtectOff();      // 0, -1, -2, -3, 1627, or the unit's code
+LinkResult WriteProtectOff();   // ok, a link failure, the unit's refusal, or unconfirmed
 void WriteProtectOn();          // reply read and not examined
-int32_t EraseFirmware();        // 0, -1, -2, -3, or the unit's code; reads 1000 ms after the write
-int32_t SetWriteAddress();      // 0, -1, -2, -3, or the unit's code
+LinkResult EraseFirmware();     // ok, a link failure, or the unit's refusal; reads 1000 ms after the write
+LinkResult SetWriteAddress();   // ok, a link failure, or the unit's refusal
 
 // Sends `wordCount` 32-bit words (0 to 14) from `data`, the rest of the payload filled with 0xFF.
-// -1 with nothing sent when there is no unit, no data, or wordCount is above 14.
-int32_t WriteDataBlock(const uint8_t* data, uint32_t wordCount);
+// LINK_NO_DEVICE when there is no unit, LINK_BAD_ARGUMENT (also -1) without data or with more
+// than 14 words; nothing is sent then.
+LinkResult WriteDataBlock(const uint8_t* data, uint32_t wordCount);

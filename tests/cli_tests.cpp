@@ -182,7 +182,13 @@ const CliCase kCases[] = {
     {"command_missing", {"--sim", ""}, 2, {}, {}, {"no command"}},
     {"command_unknown", {"--sim", "", "flash"}, 2, {}, {}, {"'flash'"}},
     {"command_twice", {"--sim", "", "status", "update"}, 2, {}, {}, {"one command"}},
+#if defined(_WIN32)
     {"no_back_end", {"status"}, 2, {}, {"SETBOX"}, {"no USB back end"}},
+#else
+    // Without --sim on Linux: the hidraw edge, on a build machine without a unit.
+    {"hidraw_no_unit", {"--lang", "en", "status"}, 4, {"programming unit: 0.0.0\n", "No programming unit was found"}, {}, {}},
+#endif
+    {"version", {"--version", "--bogus", "status"}, 0, {"velquor-flash 1.25\n"}, {"programming unit"}, {}},
     {"help", {"--help", "--bogus"}, 0,
      {"identify", "status", "update", "--sim SCENARIO", "--trace", "--yes", "--lang en|de", "--realtime",
       "fail=OP:KIND", "Exit status", "VELQUOR ORVANT QX FW Updater 1.25"},
@@ -231,6 +237,9 @@ const CliCase kCases[] = {
      {kSuccess}, {}},
     {"update_erase_refused", {"--sim", "fail=erase:refuse:0x0e0a", "--lang", "en", "--yes", "update"}, 1,
      {"Error deleting old firmware.", "errorcode: 0x00000e0a-0x", kFailureHint}, {kSuccess}, {}},
+    // A unit's code that looks like one of the link's own failures is still the unit's.
+    {"update_erase_refused_all_ones", {"--sim", "fail=erase:refuse:0xffffffff", "--lang", "en", "--yes", "update"}, 1,
+     {"Error deleting old firmware.", "errorcode: 0xffffffff-0x00000000", kFailureHint}, {kSuccess}, {}},
     {"update_lock_unwritten", {"--sim", "fail=lock:write", "--lang", "en", "--yes", "update"}, 1,
      {"System-Lock of programming unit couldn't be set.", "errorcode: 0xfffffffe-0x0000001f", kFailureHint}, {}, {}},
     {"update_german_failure", {"--sim", "fail=address:refuse:5", "--lang", "de", "--yes", "update"}, 1,

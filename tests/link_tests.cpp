@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/app.h"
 #include "link/device_link.h"
 #include "link/flash_commands.h"
 #include "sim/sim_unit.h"
@@ -14,7 +15,7 @@ namespace {
 
 class Link : public ::testing::Test {
 protected:
-    void SetUp() override { ResetLinkRecord(); }
+    void SetUp() override { ResetProcessState(); }
     void TearDown() override
     {
         CloseLink();
@@ -275,13 +276,15 @@ TEST_F(Link, ReplyBufferCarriesTheReplyIdBeforeEveryRead)
 
 // --- Flash commands ---
 
+constexpr LinkResult OK = LinkSucceeded();
+
 TEST_F(Link, FlashCommandsSendTheirExactBytes)
 {
     OpenUnit("");
-    ASSERT_EQ(SetSystemLock(), LINK_OK);
-    ASSERT_EQ(WriteProtectOff(), LINK_OK);
-    ASSERT_EQ(EraseFirmware(), LINK_OK);
-    ASSERT_EQ(SetWriteAddress(), LINK_OK);
+    ASSERT_EQ(SetSystemLock(), OK);
+    ASSERT_EQ(WriteProtectOff(), OK);
+    ASSERT_EQ(EraseFirmware(), OK);
+    ASSERT_EQ(SetWriteAddress(), OK);
     WriteProtectOn();
     ReleaseSystemLock();
     const std::vector<uint8_t> expected[] = {
@@ -300,36 +303,37 @@ TEST_F(Link, FlashCommandResults)
 {
     struct Case {
         const char* Scenario;
-        int32_t (*Operation)();
-        int32_t Result;
+        LinkResult (*Operation)();
+        LinkResult Result;
     } cases[] = {
-        {"", SetSystemLock, LINK_OK},
-        {"fail=lock:state:0", SetSystemLock, ERROR_FUNCTION_FAILED},
-        {"fail=lock:state:2", SetSystemLock, ERROR_FUNCTION_FAILED},
-        {"fail=lock:refuse:4", SetSystemLock, ERROR_FUNCTION_FAILED},  // the unit's code is not passed on
-        {"fail=lock:state:1", SetSystemLock, LINK_OK},
-        {"fail=protect-off:refuse:0", WriteProtectOff, LINK_OK},
-        {"fail=lock:write", SetSystemLock, LINK_WRITE_FAILED},
-        {"fail=lock:read", SetSystemLock, LINK_READ_FAILED},
-        {"fail=protect-off:refuse:7", WriteProtectOff, 7},
-        {"fail=protect-off:state:1", WriteProtectOff, ERROR_FUNCTION_FAILED},
-        {"fail=erase:refuse:0x1234", EraseFirmware, 0x1234},
-        {"fail=erase:refuse:0xffffffff", EraseFirmware, -1},
-        {"fail=address:refuse:5", SetWriteAddress, 5},
-        {"fail=address:state:9", SetWriteAddress, LINK_OK},
-        {"fail=address:hang", SetWriteAddress, LINK_READ_FAILED},
+        {"", SetSystemLock, OK},
+        {"fail=lock:state:0", SetSystemLock, UnitUnconfirmed()},
+        {"fail=lock:state:2", SetSystemLock, UnitUnconfirmed()},
+        {"fail=lock:refuse:4", SetSystemLock, UnitUnconfirmed()},  // the unit's code is not passed on
+        {"fail=lock:state:1", SetSystemLock, OK},
+        {"fail=protect-off:refuse:0", WriteProtectOff, OK},
+        {"fail=lock:write", SetSystemLock, LinkFailed(LINK_WRITE_FAILED)},
+        {"fail=lock:read", SetSystemLock, LinkFailed(LINK_READ_FAILED)},
+        {"fail=protect-off:refuse:7", WriteProtectOff, UnitRefused(7)},
+        {"fail=protect-off:state:1", WriteProtectOff, UnitUnconfirmed()},
+        {"fail=erase:refuse:0x1234", EraseFirmware, UnitRefused(0x1234)},
+        {"fail=erase:refuse:0xffffffff", EraseFirmware, UnitRefused(0xFFFFFFFF)},  // not "no device"
+        {"fail=erase:refuse:0xfffffffe", EraseFirmware, UnitRefused(0xFFFFFFFE)},  // not "write failed",
+        {"fail=address:refuse:5", SetWriteAddress, UnitRefused(5)},
+        {"fail=address:state:9", SetWriteAddress, OK},
+        {"fail=address:hang", SetWriteAddress, LinkFailed(LINK_READ_FAILED)},
     };
     for (const Case& c : cases) {
         OpenUnit(c.Scenario);
         // The commands before the one under test, so that the unit accepts it.
         if (c.Operation != SetSystemLock) {
-            ASSERT_EQ(SetSystemLock(), LINK_OK);
+            ASSERT_EQ(SetSystemLock(), OK);
         }
         if (c.Operation == EraseFirmware || c.Operation == SetWriteAddress) {
-            ASSERT_EQ(WriteProtectOff(), LINK_OK);
+            ASSERT_EQ(WriteProtectOff(), OK);
         }
         if (c.Operation == SetWriteAddress) {
-            ASSERT_EQ(EraseFirmware(), LINK_OK);
+            ASSERT_EQ(EraseFirmware(), OK);
         }
         EXPECT_EQ(c.Operation(), c.Result) << c.Scenario;
         CloseLink();
@@ -339,10 +343,10 @@ TEST_F(Link, FlashCommandResults)
 TEST_F(Link, EraseReadsItsReplyAfterOneSecond)
 {
     OpenUnit("");
-    ASSERT_EQ(SetSystemLock(), LINK_OK);
-    ASSERT_EQ(WriteProtectOff(), LINK_OK);
+    ASSERT_EQ(SetSystemLock(), OK);
+    ASSERT_EQ(WriteProtectOff(), OK);
     SimClearTraffic();
-    ASSERT_EQ(EraseFirmware(), LINK_OK);
+    ASSERT_EQ(EraseFirmware(), OK);
     ASSERT_EQ(SimTrafficCount(), 2u);
     EXPECT_EQ(SimTrafficEntry(0)->Direction, SIM_DIR_WRITE);
     EXPECT_GE(SimTrafficEntry(1)->TimeMs - SimTrafficEntry(0)->TimeMs, 1000u);
@@ -351,23 +355,23 @@ TEST_F(Link, EraseReadsItsReplyAfterOneSecond)
 TEST_F(Link, DataBlocksCarryTheirWordsAndFF)
 {
     OpenUnit("");
-    ASSERT_EQ(SetSystemLock(), LINK_OK);
-    ASSERT_EQ(WriteProtectOff(), LINK_OK);
-    ASSERT_EQ(EraseFirmware(), LINK_OK);
-    ASSERT_EQ(SetWriteAddress(), LINK_OK);
+    ASSERT_EQ(SetSystemLock(), OK);
+    ASSERT_EQ(WriteProtectOff(), OK);
+    ASSERT_EQ(EraseFirmware(), OK);
+    ASSERT_EQ(SetWriteAddress(), OK);
     SimClearTraffic();
 
     uint8_t data[60];
     for (uint8_t i = 0; i < 60; ++i) data[i] = static_cast<uint8_t>(0xA0 + i);
     struct Case {
         uint32_t Words;
-        int32_t Result;
-    } cases[] = {{3, LINK_OK}, {0, LINK_OK}, {14, LINK_OK}, {15, LINK_NO_DEVICE}, {1000, LINK_NO_DEVICE}};
+        LinkResult Result;
+    } cases[] = {{3, OK}, {0, OK}, {14, OK}, {15, LinkFailed(LINK_BAD_ARGUMENT)}, {1000, LinkFailed(LINK_BAD_ARGUMENT)}};
     uint32_t sentCount = 0;
     for (const Case& c : cases) {
         EXPECT_EQ(WriteDataBlock(data, c.Words), c.Result) << c.Words;
         std::vector<SentRequest> sent = SentRequests();
-        if (c.Result != LINK_OK) {
+        if (!IsOk(c.Result)) {
             EXPECT_EQ(sent.size(), sentCount) << "nothing sent for " << c.Words;
             continue;
         }
@@ -379,7 +383,7 @@ TEST_F(Link, DataBlocksCarryTheirWordsAndFF)
         for (uint32_t i = 0; i < 4 * c.Words; ++i) EXPECT_EQ(bytes[4 + i], data[i]) << c.Words << ":" << i;
         for (uint32_t i = 4 + 4 * c.Words; i < 60; ++i) EXPECT_EQ(bytes[i], 0xFF) << c.Words << ":" << i;
     }
-    EXPECT_EQ(WriteDataBlock(nullptr, 3), LINK_NO_DEVICE);
+    EXPECT_EQ(WriteDataBlock(nullptr, 3), LinkFailed(LINK_BAD_ARGUMENT));
     EXPECT_EQ(SentRequests().size(), sentCount);
     // The flash received 12 + 0 + 56 bytes in order.
     EXPECT_EQ(SimFlashBytesWritten(), 68u);
@@ -391,11 +395,11 @@ TEST_F(Link, EveryOperationOnAClosedLinkSendsNothing)
 {
     UseScenario("");
     uint8_t data[48] = {};
-    EXPECT_EQ(SetSystemLock(), LINK_NO_DEVICE);
-    EXPECT_EQ(WriteProtectOff(), LINK_NO_DEVICE);
-    EXPECT_EQ(EraseFirmware(), LINK_NO_DEVICE);
-    EXPECT_EQ(SetWriteAddress(), LINK_NO_DEVICE);
-    EXPECT_EQ(WriteDataBlock(data, 12), LINK_NO_DEVICE);
+    EXPECT_EQ(SetSystemLock(), LinkFailed(LINK_NO_DEVICE));
+    EXPECT_EQ(WriteProtectOff(), LinkFailed(LINK_NO_DEVICE));
+    EXPECT_EQ(EraseFirmware(), LinkFailed(LINK_NO_DEVICE));
+    EXPECT_EQ(SetWriteAddress(), LinkFailed(LINK_NO_DEVICE));
+    EXPECT_EQ(WriteDataBlock(data, 12), LinkFailed(LINK_NO_DEVICE));
     WriteProtectOn();
     ReleaseSystemLock();
     EXPECT_EQ(ReadReportLengths(), LINK_NO_DEVICE);
@@ -410,7 +414,7 @@ TEST_F(Link, CommandsAfterTheUnitWasPulledOutFailToWrite)
 {
     OpenUnit("");
     SimUnplug();
-    EXPECT_EQ(SetSystemLock(), LINK_WRITE_FAILED);
+    EXPECT_EQ(SetSystemLock(), LinkFailed(LINK_WRITE_FAILED));
     EXPECT_EQ(SimulatedLastError(), SIM_ERROR_DEVICE_NOT_CONNECTED);
     EXPECT_TRUE(LinkIsOpen()) << "a failed exchange changes nothing in the record";
 }
@@ -419,7 +423,7 @@ TEST_F(Link, UnitThatHangsIsGivenUpAfterTheTimeLimit)
 {
     OpenUnit("fail=lock:hang");
     uint64_t before = SimNow();
-    EXPECT_EQ(SetSystemLock(), LINK_READ_FAILED);
+    EXPECT_EQ(SetSystemLock(), LinkFailed(LINK_READ_FAILED));
     EXPECT_GE(SimNow() - before, REPLY_TIMEOUT_MS);
     EXPECT_EQ(SimulatedLastError(), SIM_ERROR_TIMEOUT);
 }
@@ -428,16 +432,16 @@ TEST_F(Link, StandardReplyCheck)
 {
     uint8_t reply[REPORT_BUFFER_SIZE] = {};
     reply[0] = 2;
-    EXPECT_EQ(StandardReplyCheck(reply), LINK_OK);
+    EXPECT_EQ(StandardReplyCheck(reply), OK);
     reply[1] = 0xFE;
     reply[4] = 9;
-    EXPECT_EQ(StandardReplyCheck(reply), LINK_OK) << "only 0xFF refuses";
+    EXPECT_EQ(StandardReplyCheck(reply), OK) << "only 0xFF refuses";
     reply[1] = 0xFF;
-    EXPECT_EQ(StandardReplyCheck(reply), 9);
+    EXPECT_EQ(StandardReplyCheck(reply), UnitRefused(9));
     reply[4] = 0;
-    EXPECT_EQ(StandardReplyCheck(reply), LINK_OK);
+    EXPECT_EQ(StandardReplyCheck(reply), OK);
     reply[7] = 0x80;
-    EXPECT_EQ(StandardReplyCheck(reply), static_cast<int32_t>(0x80000000u));
+    EXPECT_EQ(StandardReplyCheck(reply), UnitRefused(0x80000000u));
 }
 
 }  // namespace

@@ -21,8 +21,6 @@ protected:
     void SetUp() override
     {
         StartRecording(&ui);
-        ResetLinkRecord();
-        NotificationHandle = 0;
     }
     void TearDown() override { CloseLink(); }
 

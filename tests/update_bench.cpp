@@ -16,7 +16,6 @@ int main()
     for (int run = 0; run < RUNS; ++run) {
         RecordingUi ui;
         StartRecording(&ui);
-        ResetLinkRecord();
         char error[128];
         if (SimSelect("", error, sizeof error) != 0) return 1;
         MainDialogInit(TEST_MAIN_WINDOW);

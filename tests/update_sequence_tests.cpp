@@ -22,8 +22,6 @@ protected:
     void SetUp() override
     {
         StartRecording(&ui);
-        ResetLinkRecord();
-        NotificationHandle = 0;
     }
     void TearDown() override { CloseLink(); }
 
@@ -321,6 +319,47 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"unplug=erase", TEXT_ERASE_FAILED, "The system shows following errorcode: 0xfffffffe-0x0000048f", "LO"},
         FailureCase{"unplug=block", TEXT_BLOCK_FAILED, "The system shows following errorcode: 0xfffffffe-0x0000048f", "LOEA"}));
 
+// The outcome keeps the kind of a failure: a unit's code is never taken for one of the link's.
+TEST_F(UpdateSequenceTest, OutcomeKeepsTheUnitsCodeApartFromTheLinksFailures)
+{
+    const struct {
+        const char* Fault;
+        UpdateStep Step;
+        uint32_t TextId;
+        LinkResult Result;
+        const char* CodeLine;
+    } kCases[] = {
+        {"fail=erase:refuse:0xffffffff", UPDATE_STEP_ERASE, TEXT_ERASE_FAILED, UnitRefused(0xFFFFFFFFu), "0xffffffff-0x00000000"},
+        {"fail=erase:refuse:0xfffffffe", UPDATE_STEP_ERASE, TEXT_ERASE_FAILED, UnitRefused(0xFFFFFFFEu), "0xfffffffe-0x00000000"},
+        {"fail=erase:write", UPDATE_STEP_ERASE, TEXT_ERASE_FAILED, LinkFailed(LINK_WRITE_FAILED), "0xfffffffe-0x0000001f"},
+        {"fail=lock:state:0", UPDATE_STEP_LOCK, TEXT_LOCK_FAILED, UnitUnconfirmed(), "0x0000065b-0x00000000"},
+        {"fail=block#3:refuse:0xffffffff", UPDATE_STEP_BLOCK, TEXT_BLOCK_FAILED, UnitRefused(0xFFFFFFFFu), "0xffffffff-0x00000000"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.Fault);
+        Ready(c.Fault);
+        UpdateOutcome outcome = UpdateSequence();
+        EXPECT_EQ(outcome.End, UPDATE_FAILED);
+        EXPECT_EQ(outcome.FailedStep, c.Step);
+        EXPECT_EQ(outcome.Result, c.Result);
+        ExpectFailure(c.TextId, (std::string("The system shows following errorcode: ") + c.CodeLine).c_str());
+    }
+    // How other runs end, as the outcome tells it.
+    Ready("");
+    ui.Answers = {ANSWER_CANCEL};
+    EXPECT_EQ(UpdateSequence().End, UPDATE_DECLINED_AT_WARNING);
+    Ready("fw=0x0119");
+    ui.Answers = {ANSWER_OK, ANSWER_NO};
+    EXPECT_EQ(UpdateSequence().End, UPDATE_DECLINED_AT_REINSTALL);
+    Ready("fw=0x0100");
+    UpdateOutcome success = UpdateSequence();
+    EXPECT_EQ(success.End, UPDATE_SUCCEEDED);
+    EXPECT_EQ(success.BlocksSent, 2048u);
+    EXPECT_EQ(success.BlockCount, 2048u);
+    EXPECT_EQ(success.FirmwareBefore, 0x0100);
+    EXPECT_EQ(success.FirmwareAfter, 0x0119);
+}
+
 TEST_F(UpdateSequenceTest, RefusalsWithoutACodeCountAsSuccessAndTheSequenceGoesOn)
 {
     // The unit did not carry the refused command out, so the next step meets a unit that
@@ -514,13 +553,14 @@ TEST_F(UpdateSequenceTest, PausesRunOnThePlatformClock)
 TEST_F(UpdateSequenceTest, FailureReportFormatsBothCodesAsEightHexDigits)
 {
     struct Case {
-        int32_t Result;
+        LinkResult Result;
         uint32_t System;
         const char* Line;
-    } cases[] = {{-2, 31, "0xfffffffe-0x0000001f"},
-                 {1627, 0, "0x0000065b-0x00000000"},
-                 {static_cast<int32_t>(0x80000001u), 0xdeadbeef, "0x80000001-0xdeadbeef"},
-                 {5, 1167, "0x00000005-0x0000048f"}};
+    } cases[] = {{LinkFailed(LINK_WRITE_FAILED), 31, "0xfffffffe-0x0000001f"},
+                 {UnitUnconfirmed(), 0, "0x0000065b-0x00000000"},
+                 {UnitRefused(0x80000001u), 0xdeadbeef, "0x80000001-0xdeadbeef"},
+                 {UnitRefused(0xFFFFFFFFu), 0, "0xffffffff-0x00000000"},  // a unit's code, not "no device"
+                 {UnitRefused(5), 1167, "0x00000005-0x0000048f"}};
     for (const Case& c : cases) {
         ui.Boxes.clear();
         FailureReport(u"Something failed.", u"Caption", c.Result, c.System);
@@ -540,7 +580,7 @@ TEST_F(UpdateSequenceTest, FailureReportClosesTheLinkBeforeTheBoxAndHintsAfterIt
         panel = ControlText(IDC_VALUE_UNIT);
         hint = ControlText(IDC_HINTBOX);
     };
-    FailureReport(u"Text", u"Caption", LINK_NO_DEVICE, 0);
+    FailureReport(u"Text", u"Caption", LinkFailed(LINK_NO_DEVICE), 0);
     EXPECT_FALSE(linkOpen);
     EXPECT_EQ(panel, "0.0.0");
     EXPECT_EQ(hint, TableText(TEXT_READY_HINT));

@@ -46,7 +46,6 @@ protected:
     void SetUp() override
     {
         StartRecording(&ui);
-        ResetLinkRecord();
     }
     void TearDown() override { CloseLink(); }
     RecordingUi ui;

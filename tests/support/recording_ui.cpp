@@ -140,6 +140,7 @@ const UiPlatform kRecordingUi = {
 void StartRecording(RecordingUi* recording)
 {
     g_Recording = recording;
+    ResetProcessState();
     SelectUiPlatform(&kRecordingUi);
     g_MainWindow = TEST_MAIN_WINDOW;
     static const struct {

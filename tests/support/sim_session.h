@@ -2,8 +2,18 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
+
+#include "link/device_link.h"
+
+// How a flash command's result reads in a failing test.
+inline void PrintTo(const LinkResult& result, std::ostream* out)
+{
+    static const char* const kKinds[] = {"ok", "link failure", "refused", "unconfirmed"};
+    *out << kKinds[result.Kind] << " 0x" << std::hex << result.Code << std::dec;
+}
 
 // Configures the simulated unit with `scenario` and selects it as the HID edge. Fails the
 // current test when the scenario is refused.

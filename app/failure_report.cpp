@@ -5,7 +5,7 @@
 #include "link/device_link.h"
 #include "resources/resource_ids.h"
 
-void FailureReport(const char16_t* text, const char16_t* caption, int32_t resultCode, uint32_t systemError)
+void FailureReport(const char16_t* text, const char16_t* caption, LinkResult result, uint32_t systemError)
 {
     CloseLink();
     g_Ui->EnableControl(IDC_UPDATE, false);
@@ -13,11 +13,13 @@ void FailureReport(const char16_t* text, const char16_t* caption, int32_t result
 
     char16_t message[TEXT_BUFFER_SIZE];
     CopyText(message, TEXT_BUFFER_SIZE, text);
-    if (resultCode != LINK_NO_DEVICE) {
+    // Only the link's "no device" carries no codes; a unit's refusal is always shown with its
+    // code, whatever its value.
+    if (!(result == LinkFailed(LINK_NO_DEVICE))) {
         char16_t format[TEXT_BUFFER_SIZE];
         char16_t codeLine[TEXT_BUFFER_SIZE];
         g_Ui->LoadText(TEXT_ERROR_CODE_LINE, format, TEXT_BUFFER_SIZE);
-        FormatArg codes[2] = {NumberArg(static_cast<uint32_t>(resultCode)), NumberArg(systemError)};
+        FormatArg codes[2] = {NumberArg(result.Code), NumberArg(systemError)};
         FormatText(codeLine, TEXT_BUFFER_SIZE, format, codes, 2);
         AppendText(message, TEXT_BUFFER_SIZE, u"\r\n");
         AppendText(message, TEXT_BUFFER_SIZE, codeLine);
