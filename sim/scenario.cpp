@@ -107,6 +107,10 @@ constexpr OpName OP_NAMES[] = {
     {"protect-on", SIM_OP_PROTECT_ON}, {"unlock", SIM_OP_UNLOCK},
 };
 
+// A block number is counted from 1 and can't lie beyond the last block the flash holds.
+#define BAD_BLOCK_FORMAT "bad block number in operation '%s' (blocks are counted from 1 to 2731, the flash's last)"
+static_assert(SIM_MAX_BLOCKS == 2731, "the message names the last block");
+
 // An operation name, "block#K" included. False when unknown; *badBlock when the K is wrong.
 bool ParseOp(Piece p, SimOp* op, uint32_t* block, bool* badBlock)
 {
@@ -120,7 +124,7 @@ bool ParseOp(Piece p, SimOp* op, uint32_t* block, bool* badBlock)
     }
     if (StartsWith(p, "block#")) {
         uint64_t k = 0;
-        if (ParseNumberIn(After(p, 6), 1, 0xFFFFFFFFu, &k) != 0) {
+        if (ParseNumberIn(After(p, 6), 1, SIM_MAX_BLOCKS, &k) != 0) {
             *badBlock = true;
             return false;
         }
@@ -188,12 +192,14 @@ int32_t ParseFault(Piece item, Piece value, SimScenario* s, char* error, uint32_
         char what[ITEM_CAPACITY + 40];
         char opName[ITEM_CAPACITY];
         Text(opText, opName);
-        std::snprintf(what, sizeof what, badBlock ? "bad block number in operation '%s'" : "unknown operation '%s'",
-                      opName);
+        std::snprintf(what, sizeof what, badBlock ? BAD_BLOCK_FORMAT : "unknown operation '%s'", opName);
         return Fail(error, capacity, what, item);
     }
 
     uint64_t n = 0;
+    // The kinds that carry a value, named without it.
+    if (Equals(kindText, "refuse")) return Fail(error, capacity, "'refuse' needs the unit's error code: refuse:CODE", item);
+    if (Equals(kindText, "state")) return Fail(error, capacity, "'state' needs the reply's byte 3: state:N", item);
     if (Equals(kindText, "write")) {
         fault.Kind = SIM_FAULT_WRITE;
     } else if (Equals(kindText, "read")) {
@@ -300,7 +306,7 @@ int32_t SimParseScenario(const char* scenario, SimScenario* out, char* error, ui
                 char opName[ITEM_CAPACITY];
                 Text(value, opName);
                 std::snprintf(what, sizeof what,
-                              badBlock ? "bad block number in operation '%s'" : "unknown operation '%s'", opName);
+                              badBlock ? BAD_BLOCK_FORMAT : "unknown operation '%s'", opName);
                 return Fail(error, errorCapacity, what, item);
             }
             continue;

@@ -62,6 +62,8 @@ constexpr uint32_t SIM_UNIT_ERROR_FLASH_FULL = 0x0E0C;       // data beyond the 
 // ---- Fixed facts of the simulated hardware ----------------------------------------------
 
 constexpr uint32_t SIM_FLASH_SIZE = 128 * 1024;
+// Data blocks of 48 bytes the flash can take (the last one in part): block#K beyond it is refused.
+constexpr uint32_t SIM_MAX_BLOCKS = (SIM_FLASH_SIZE + 47) / 48;
 constexpr uint16_t SIM_OTHER_VENDOR_ID = 0x16C0;   // the foreign interfaces (others=N)
 constexpr uint16_t SIM_OTHER_PRODUCT_ID = 0x05DF;  // + their index among the others
 constexpr uint16_t SIM_ALIEN_PRODUCT_ID = 3;
