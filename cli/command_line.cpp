@@ -46,13 +46,19 @@ bool MatchesOption(const char* arg, const char* name, const char** inlineValue)
 int32_t ParseCommandLine(int argc, const char* const* argv, CliOptions* options, char* error,
                          uint32_t errorCapacity)
 {
-    *options = CliOptions{COMMAND_NONE, false, nullptr, false, false, false, false, LANGUAGE_ENGLISH};
+    *options = CliOptions{COMMAND_NONE, false, false, nullptr, false, false, false, false, LANGUAGE_ENGLISH};
     if (errorCapacity > 0) error[0] = '\0';
 
     // --help wins over everything else on the line, mistakes included.
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             options->Help = true;
+            return 0;
+        }
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            options->Version = true;
             return 0;
         }
     }
@@ -139,6 +145,8 @@ TextLanguage ChooseLanguage(const CliOptions& options, const char* (*environment
     return LANGUAGE_ENGLISH;
 }
 
+void PrintVersion(std::FILE* out) { std::fprintf(out, "velquor-flash %s\n", VELQUOR_VERSION); }
+
 void PrintHelp(std::FILE* out)
 {
     char16_t title[256];
@@ -165,6 +173,7 @@ void PrintHelp(std::FILE* out)
         "  --lang en|de    language of the texts; without it LC_ALL, LC_MESSAGES or LANG decides\n"
         "  --realtime      with --sim: wait for real; otherwise the pauses run on a virtual clock\n"
         "  --help          show this help\n"
+        "  --version       show the program's version\n"
         "\n"
         "Confirmations are answered OK/Yes with --yes; without it you are asked when standard\n"
         "input is a terminal (end of input = Cancel/No), and otherwise the answer is Cancel/No.\n"

@@ -11,6 +11,7 @@ enum CliCommand { COMMAND_NONE, COMMAND_IDENTIFY, COMMAND_STATUS, COMMAND_UPDATE
 struct CliOptions {
     CliCommand Command;
     bool Help;
+    bool Version;          // --version: print the version and nothing else
     const char* Scenario;  // --sim: null when not given; "" is the default unit
     bool Trace;
     bool Yes;
@@ -20,8 +21,8 @@ struct CliOptions {
 };
 
 // Reads argv[1..argc-1]. 0, or -1 with a one-line message (no program name, no newline) in
-// `error`. --help makes the rest of the line unimportant: it is 0 with Help set whatever
-// else stands there.
+// `error`. --help (and after it --version) makes the rest of the line unimportant: it is 0
+// with Help (Version) set whatever else stands there.
 int32_t ParseCommandLine(int argc, const char* const* argv, CliOptions* options, char* error,
                          uint32_t errorCapacity);
 
@@ -31,3 +32,6 @@ TextLanguage ChooseLanguage(const CliOptions& options, const char* (*environment
 
 // The full help text.
 void PrintHelp(std::FILE* out);
+
+// "velquor-flash VERSION" on one line.
+void PrintVersion(std::FILE* out);

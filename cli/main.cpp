@@ -8,6 +8,7 @@
 #include "app/ui_platform.h"
 #include "cli/command_line.h"
 #include "cli/commands.h"
+#include "cli/native_hid.h"
 #include "cli/terminal.h"
 #include "cli/terminal_ui.h"
 #include "cli/trace.h"
@@ -36,20 +37,28 @@ int main(int argc, char** argv)
         PrintHelp(stdout);
         return EXIT_DONE;
     }
+    if (options.Version) {
+        PrintVersion(stdout);
+        return EXIT_DONE;
+    }
 
     SetTextLanguage(ChooseLanguage(options, ReadEnvironment));
     UseUtf8Terminal();
 
-    if (options.Scenario == nullptr) {
-        std::fputs("velquor-flash: this build has no USB back end yet; use --sim SCENARIO (see --help)\n", stderr);
-        return EXIT_USAGE;
-    }
-    if (SimConfigure(options.Scenario, message, MESSAGE_SIZE) != 0) {
-        std::fprintf(stderr, "velquor-flash: %s\n", message);
-        return EXIT_USAGE;
-    }
-    SimSetRealtime(options.Realtime);
     const HidPlatform* hid = &kSimHidPlatform;
+    if (options.Scenario == nullptr) {
+        hid = NativeHidPlatform();
+        if (hid == nullptr) {
+            std::fputs("velquor-flash: this build has no USB back end yet; use --sim SCENARIO (see --help)\n", stderr);
+            return EXIT_USAGE;
+        }
+    } else {
+        if (SimConfigure(options.Scenario, message, MESSAGE_SIZE) != 0) {
+            std::fprintf(stderr, "velquor-flash: %s\n", message);
+            return EXIT_USAGE;
+        }
+        SimSetRealtime(options.Realtime);
+    }
     if (options.Trace) {
         StartTrace(hid, stderr);
         hid = &kTraceHidPlatform;
@@ -67,11 +76,13 @@ int main(int argc, char** argv)
     StartTerminalUi(settings);
     SelectUiPlatform(&kTerminalUi);
 
+    int status = EXIT_USAGE;
     switch (options.Command) {
-    case COMMAND_IDENTIFY: return RunIdentify(stdout);
-    case COMMAND_STATUS: return RunStatus(stdout);
-    case COMMAND_UPDATE: return RunUpdate(stdout);
+    case COMMAND_IDENTIFY: status = RunIdentify(stdout); break;
+    case COMMAND_STATUS: status = RunStatus(stdout); break;
+    case COMMAND_UPDATE: status = RunUpdate(stdout); break;
     case COMMAND_NONE: break;
     }
-    return EXIT_USAGE;
+    if (status != EXIT_DONE && options.Scenario == nullptr) ExplainMissingUnit(stderr);
+    return status;
 }

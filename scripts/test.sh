@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the native suite (warnings are errors), the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows build under Wine.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows build under Wine, velquor-flash
+# end to end on a real Linux kernel in a VM, and a short pass of the fuzz targets.
 # Installs what it needs first (scripts/install-deps.sh, as root).
-#   scripts/test.sh            all three
-#   scripts/test.sh native     only one of: native, asan, win64
+#   scripts/test.sh            all five
+#   scripts/test.sh native     only one of: native, asan, win64, vm, fuzz
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 "$(pwd)/scripts/install-deps.sh" --win
 
 presets=("$@")
-[ ${#presets[@]} -eq 0 ] && presets=(native asan win64)
+[ ${#presets[@]} -eq 0 ] && presets=(native asan win64 vm fuzz)
 
 for preset in "${presets[@]}"; do
+  case "$preset" in
+    vm) echo "=== vm: velquor-flash end to end on a real kernel"; scripts/vm-test.sh build/native; continue ;;
+    fuzz) echo "=== fuzz: a short pass of every fuzz target"; scripts/fuzz.sh 5; continue ;;
+  esac
   echo "=== $preset: configure, build, test"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"

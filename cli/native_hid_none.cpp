@@ -1,0 +1,6 @@
+// Builds without a HID edge for the terminal front end: only --sim works.
+#include "cli/native_hid.h"
+
+const HidPlatform* NativeHidPlatform() { return nullptr; }
+
+bool ExplainMissingUnit(std::FILE*) { return false; }

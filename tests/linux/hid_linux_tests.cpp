@@ -1,0 +1,139 @@
+// The hidraw edge's file handling, time limits, clock and errors on the build machine, which
+// has no hidraw devices: a FIFO stands in for a device node (a report written comes back as
+// the next report read, and a full FIFO takes no more). The edge on real hidraw nodes is
+// tested end to end in the VM (tests/linux/vm/).
+#include <gtest/gtest.h>
+
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/linux/hid_linux.h"
+
+namespace {
+
+const HidPlatform& hid = kLinuxHidPlatform;
+
+std::u16string Utf16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+
+class LinuxEdgeOnFifo : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        // A non-ASCII name: the path goes through UTF-16 and back to UTF-8.
+        path_ = testing::TempDir() + "velquor_fifo_\xC3\xBC_" + std::to_string(getpid());
+        unlink(path_.c_str());
+        ASSERT_EQ(0, mkfifo(path_.c_str(), 0600));
+        std::u16string wide = Utf16(testing::TempDir() + "velquor_fifo_") + u"\u00FC_" + Utf16(std::to_string(getpid()));
+        handle_ = hid.Open(wide.c_str());
+        ASSERT_NE(INVALID_PLATFORM_HANDLE, handle_) << "errno " << hid.LastError();
+    }
+    void TearDown() override
+    {
+        hid.Close(handle_);
+        unlink(path_.c_str());
+    }
+    std::string path_;
+    PlatformHandle handle_ = INVALID_PLATFORM_HANDLE;
+};
+
+TEST_F(LinuxEdgeOnFifo, ReportWrittenIsReadBackWithLastErrorZero)
+{
+    const uint8_t report[6] = {1, 0x08, 0, 0, 0xAB, 0xCD};
+    ASSERT_TRUE(hid.WriteReport(handle_, report, sizeof report, 100));
+    EXPECT_EQ(0u, hid.LastError());
+    uint8_t reply[6] = {};
+    ASSERT_TRUE(hid.ReadReport(handle_, reply, sizeof reply, 100));
+    EXPECT_EQ(0u, hid.LastError());
+    EXPECT_EQ(0, std::memcmp(report, reply, sizeof report));
+}
+
+TEST_F(LinuxEdgeOnFifo, ShorterReportIsFilledWithZeros)
+{
+    const uint8_t report[3] = {2, 0x11, 0x22};
+    ASSERT_TRUE(hid.WriteReport(handle_, report, sizeof report, 100));
+    uint8_t reply[6];
+    std::memset(reply, 0xEE, sizeof reply);
+    ASSERT_TRUE(hid.ReadReport(handle_, reply, sizeof reply, 100));
+    const uint8_t expected[6] = {2, 0x11, 0x22, 0, 0, 0};
+    EXPECT_EQ(0, std::memcmp(expected, reply, sizeof reply));
+}
+
+TEST_F(LinuxEdgeOnFifo, ReadGivesUpAtItsLimitWithTimedOut)
+{
+    uint8_t reply[4];
+    uint64_t start = hid.Milliseconds();
+    EXPECT_FALSE(hid.ReadReport(handle_, reply, sizeof reply, 120));
+    uint64_t took = hid.Milliseconds() - start;
+    EXPECT_EQ(static_cast<uint32_t>(ETIMEDOUT), hid.LastError());
+    EXPECT_GE(took, 120u);
+    EXPECT_LT(took, 1000u);
+}
+
+TEST_F(LinuxEdgeOnFifo, WriteGivesUpAtItsLimitWhenNothingIsTaken)
+{
+    // Fill the FIFO until it takes no more report; the next write waits its limit and fails.
+    static uint8_t report[4096];
+    report[0] = 1;
+    uint32_t written = 0;
+    while (written < 64 && hid.WriteReport(handle_, report, sizeof report, 50)) ++written;
+    ASSERT_LT(written, 64u);
+    EXPECT_EQ(static_cast<uint32_t>(ETIMEDOUT), hid.LastError());
+    uint64_t start = hid.Milliseconds();
+    EXPECT_FALSE(hid.WriteReport(handle_, report, sizeof report, 80));
+    EXPECT_GE(hid.Milliseconds() - start, 80u);
+    EXPECT_EQ(static_cast<uint32_t>(ETIMEDOUT), hid.LastError());
+}
+
+TEST_F(LinuxEdgeOnFifo, NotAHidrawNodeHasNoIdsNorLengths)
+{
+    uint16_t vendor = 0, product = 0, in = 0, out = 0;
+    EXPECT_FALSE(hid.GetIds(handle_, &vendor, &product));
+    EXPECT_EQ(static_cast<uint32_t>(ENOTTY), hid.LastError());
+    EXPECT_FALSE(hid.GetReportLengths(handle_, &in, &out));
+    EXPECT_EQ(static_cast<uint32_t>(ENOTTY), hid.LastError());
+}
+
+TEST(LinuxEdge, OpenFailuresCarryErrno)
+{
+    EXPECT_EQ(INVALID_PLATFORM_HANDLE, hid.Open(u"/nonexistent/hidraw9"));
+    EXPECT_EQ(static_cast<uint32_t>(ENOENT), hid.LastError());
+    const char16_t unpaired[] = {u'/', 0xD800, u'x', 0};  // not UTF-16
+    EXPECT_EQ(INVALID_PLATFORM_HANDLE, hid.Open(unpaired));
+    EXPECT_EQ(static_cast<uint32_t>(EINVAL), hid.LastError());
+    hid.Close(INVALID_PLATFORM_HANDLE);  // accepted, does nothing
+}
+
+TEST(LinuxEdge, SleepWaitsItsTimeAndKeepsTheLastError)
+{
+    EXPECT_EQ(INVALID_PLATFORM_HANDLE, hid.Open(u"/nonexistent/hidraw9"));
+    uint64_t start = hid.Milliseconds();
+    hid.Sleep(40);
+    uint64_t took = hid.Milliseconds() - start;
+    EXPECT_GE(took, 40u);
+    EXPECT_LT(took, 500u);
+    EXPECT_EQ(static_cast<uint32_t>(ENOENT), hid.LastError());
+}
+
+TEST(LinuxEdge, ListOfTheMachineHoldsOnlyHidrawNodes)
+{
+    InterfaceList list = hid.OpenInterfaceList();
+    ASSERT_NE(0u, list);
+    uint32_t index = 0;
+    for (; index < 256; ++index) {
+        int32_t length = hid.GetInterfacePath(list, index, nullptr, 0);
+        if (length == INTERFACE_LIST_END) break;
+        if (length == INTERFACE_NO_DETAIL) continue;
+        std::u16string path(static_cast<size_t>(length) + 1, u'\0');
+        ASSERT_EQ(length, hid.GetInterfacePath(list, index, path.data(), static_cast<uint32_t>(path.size())));
+        EXPECT_EQ(0u, path.find(u"/dev/hidraw"));
+    }
+    EXPECT_LT(index, 256u);
+    hid.CloseInterfaceList(list);
+    EXPECT_EQ(nullptr, LinuxHidRefusedNode());
+}
+
+}  // namespace
