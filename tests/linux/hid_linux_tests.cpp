@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <errno.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -86,6 +88,45 @@ TEST_F(LinuxEdgeOnFifo, WriteGivesUpAtItsLimitWhenNothingIsTaken)
     EXPECT_FALSE(hid.WriteReport(handle_, report, sizeof report, 80));
     EXPECT_GE(hid.Milliseconds() - start, 80u);
     EXPECT_EQ(static_cast<uint32_t>(ETIMEDOUT), hid.LastError());
+}
+
+// Signals arriving every 7 ms, with a handler that does not restart system calls.
+class SignalRain {
+public:
+    SignalRain()
+    {
+        struct sigaction action = {};
+        action.sa_handler = [](int) { g_Signals = g_Signals + 1; };
+        sigaction(SIGALRM, &action, &previous_);
+        struct itimerval every = {{0, 7000}, {0, 7000}};
+        setitimer(ITIMER_REAL, &every, nullptr);
+    }
+    ~SignalRain()
+    {
+        struct itimerval off = {};
+        setitimer(ITIMER_REAL, &off, nullptr);
+        sigaction(SIGALRM, &previous_, nullptr);
+    }
+    static inline volatile sig_atomic_t g_Signals = 0;
+
+private:
+    struct sigaction previous_;
+};
+
+TEST_F(LinuxEdgeOnFifo, SignalsShortenNoWait)
+{
+    uint8_t reply[4];
+    SignalRain rain;
+    int before = SignalRain::g_Signals;
+    uint64_t start = hid.Milliseconds();
+    EXPECT_FALSE(hid.ReadReport(handle_, reply, sizeof reply, 100));
+    EXPECT_EQ(static_cast<uint32_t>(ETIMEDOUT), hid.LastError());
+    uint64_t afterRead = hid.Milliseconds();
+    hid.Sleep(100);
+    uint64_t afterSleep = hid.Milliseconds();
+    EXPECT_GE(afterRead - start, 100u);
+    EXPECT_GE(afterSleep - afterRead, 100u);
+    EXPECT_GT(SignalRain::g_Signals - before, 10);  // the waits were really interrupted
 }
 
 TEST_F(LinuxEdgeOnFifo, NotAHidrawNodeHasNoIdsNorLengths)

@@ -18,17 +18,32 @@ now_cs() {
 }
 
 first_node() { ls /dev/hidraw* 2>/dev/null | head -n 1; }
+node_count() { ls /dev/hidraw* 2>/dev/null | wc -l; }
 
-# Plugs in the virtual unit with a scenario and waits (at most 5 s) for its node.
+# The node of the first device with vendor 0x21B8 and product 1 or 2, by its HID device's name.
+unit_node() {
+  for class in /sys/class/hidraw/hidraw*; do
+    case "$(readlink "$class/device")" in
+      *:21B8:0001.*|*:21B8:0002.*) echo "/dev/${class##*/}"; return ;;
+    esac
+  done
+}
+
+# Plugs in the scenario's devices (the unit and any others; $2 of them, default 1) and waits
+# at most 5 s for their nodes. $dev is the unit's node.
 start_unit() {
   rm -f /tmp/flash.bin /tmp/unit.log /tmp/unit.err
   velquor-uhid-unit --scenario "$1" --flash /tmp/flash.bin --log /tmp/unit.log 2>/tmp/unit.err &
   unit_pid=$!
   i=0
-  while [ -z "$(first_node)" ] && [ $i -lt 100 ]; do usleep 50000; i=$((i + 1)); done
+  while [ "$(node_count)" -lt "${2:-1}" ] && [ $i -lt 100 ]; do usleep 50000; i=$((i + 1)); done
   udevadm settle --timeout=5
-  dev=$(first_node)
-  [ -n "$dev" ] || fail "the unit's device node never appeared: $(cat /tmp/unit.err)"
+  dev=$(unit_node)
+  [ "$(node_count)" -ge "${2:-1}" ] || fail "the devices' nodes never appeared: $(cat /tmp/unit.err)"
+  case "$1" in
+    *unit=none*) ;;
+    *) [ -n "$dev" ] || fail "no node of a unit among $(ls /dev/hidraw* 2>/dev/null)" ;;
+  esac
 }
 
 # Pulls the virtual unit out; it leaves its flash in /tmp/flash.bin and counts in /tmp/unit.log.
@@ -203,6 +218,26 @@ lengths_do_not_fit() {
   expect_unit_log "requests=0 replies=0"
 }
 
+foreign_devices_passed_over() {
+  start_unit "others=2,alien=1" 4
+  flash identify
+  stop_unit
+  expect_status 0
+  expect_out "result: 0"
+  expect_out "DevicePath: $dev"
+  expect_out "ProductId: 0x0002"
+  expect_unit_log "requests=3 replies=3"
+}
+
+only_foreign_devices() {
+  start_unit "unit=none,others=2,alien=1" 3
+  flash --lang en status
+  stop_unit
+  expect_status 4
+  expect_out "No programming unit was found"
+  expect_no_err "permission"
+}
+
 hotplug_events() {
   rm -f /tmp/probe
   velquor-hotplug-probe 2 5000 >/tmp/probe 2>&1 &
@@ -230,5 +265,7 @@ run_case unplug_mid_transfer unplug_mid_transfer
 run_case permission_refused permission_refused
 run_case udev_rule_tags_unit udev_rule_tags_unit
 run_case lengths_do_not_fit lengths_do_not_fit
+run_case foreign_devices_passed_over foreign_devices_passed_over
+run_case only_foreign_devices only_foreign_devices
 run_case hotplug_events hotplug_events
 echo "VMTEST-SUMMARY: $passed passed, $failed failed"

@@ -1,15 +1,16 @@
-// Test equipment: a virtual programming unit on a real Linux HID stack. It plugs a HID device
-// into the kernel through /dev/uhid with the unit's ids and a report descriptor of the
-// lengths the scenario declares (requests report id 1, replies report id 2), and answers each
-// output report with the simulated unit (sim/): the sim table's WriteReport, then its
-// ReadReport, and the reply goes back to the kernel as an input report. Faults come from the
-// same scenario language: `hang` sends no reply, `unplug=OP` destroys the device at OP.
+// Test equipment: the simulated programming unit (sim/) on a real Linux HID stack. Every
+// interface of the simulator's list (foreign devices, the alien, the unit, a second unit) is
+// plugged into the kernel through /dev/uhid with its ids and a report descriptor of its
+// declared lengths (requests report id 1, replies report id 2). Each output report goes to the
+// sim table's WriteReport on that interface, then its ReadReport, and the reply goes back to
+// the kernel as an input report. Faults come from the same scenario language: `hang` sends no
+// reply, `unplug=OP` destroys the unit's device at OP.
 //
 //   velquor-uhid-unit [--scenario TEXT] [--flash FILE] [--log FILE]
 //
-// Runs until SIGTERM or SIGINT, then unplugs the device (if still present), writes the
-// controller's flash (SIM_FLASH_SIZE bytes) to FILE and a summary line ("requests=N replies=N
-// unplugged=0|1") to the log file.
+// Runs until SIGTERM or SIGINT, then unplugs every device still present, writes the
+// controller's flash (SIM_FLASH_SIZE bytes) to FILE and a summary line of the unit's traffic
+// ("requests=N replies=N unplugged=0|1") to the log file.
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/uhid.h>
@@ -73,6 +74,101 @@ bool WriteFile(const char* path, const uint8_t* bytes, uint32_t size)
     return std::fclose(file) == 0 && ok;
 }
 
+// One simulated interface plugged in through its own /dev/uhid file.
+struct PluggedDevice {
+    int Fd;
+    PlatformHandle Handle;
+    uint16_t InputLength;
+    bool Present;
+    bool IsUnit;
+};
+
+constexpr uint32_t MAX_DEVICES = SIM_MAX_OTHERS + 3;
+
+// Creates the kernel's HID device for interface `index` of the simulator. False when the
+// interface can't be plugged in (the reason is printed).
+bool PlugIn(uint32_t index, PluggedDevice* device)
+{
+    const HidPlatform& sim = kSimHidPlatform;
+    static uhid_event event;
+    uint16_t vendorId = 0, productId = 0, inputLength = 0, outputLength = 0;
+    device->Handle = sim.Open(SimInterfacePath(index));
+    if (device->Handle == INVALID_PLATFORM_HANDLE || !sim.GetIds(device->Handle, &vendorId, &productId) ||
+        !sim.GetReportLengths(device->Handle, &inputLength, &outputLength) || inputLength < 2 || outputLength < 2 ||
+        inputLength > UHID_DATA_MAX || outputLength > UHID_DATA_MAX) {
+        std::fprintf(stderr, "uhid-unit: interface %u can't be plugged in (lengths 2 to 4096 only)\n", index);
+        return false;
+    }
+    device->Fd = open("/dev/uhid", O_RDWR | O_CLOEXEC);
+    if (device->Fd < 0) {
+        std::fprintf(stderr, "uhid-unit: /dev/uhid: %s\n", std::strerror(errno));
+        return false;
+    }
+    device->InputLength = inputLength;
+    device->IsUnit = SimInterfaceRole(index) == SIM_ROLE_UNIT;
+    std::memset(&event, 0, sizeof event);
+    event.type = UHID_CREATE2;
+    std::snprintf(reinterpret_cast<char*>(event.u.create2.name), sizeof event.u.create2.name,
+                  "virtual HID %04x:%04x", vendorId, productId);
+    event.u.create2.rd_size = static_cast<uint16_t>(BuildDescriptor(event.u.create2.rd_data, inputLength, outputLength));
+    event.u.create2.bus = 0x03;  // BUS_USB
+    event.u.create2.vendor = vendorId;
+    event.u.create2.product = productId;
+    device->Present = WriteEvent(device->Fd, event);
+    return device->Present;
+}
+
+void Unplug(PluggedDevice* device)
+{
+    static uhid_event event;
+    std::memset(&event, 0, sizeof event);
+    event.type = UHID_DESTROY;
+    WriteEvent(device->Fd, event);
+    device->Present = false;
+}
+
+// Answers the kernel's next event on a device. Counts the unit's requests and replies.
+void Serve(PluggedDevice* device, uint32_t* requests, uint32_t* replies)
+{
+    const HidPlatform& sim = kSimHidPlatform;
+    static uhid_event event;
+    static uint8_t reply[UHID_DATA_MAX];
+    if (read(device->Fd, &event, sizeof event) <= 0) return;
+    if (event.type == UHID_GET_REPORT || event.type == UHID_SET_REPORT) {
+        // No interface has feature reports.
+        bool get = event.type == UHID_GET_REPORT;
+        uint32_t id = get ? event.u.get_report.id : event.u.set_report.id;
+        std::memset(&event, 0, sizeof event);
+        if (get) {
+            event.type = UHID_GET_REPORT_REPLY;
+            event.u.get_report_reply.id = id;
+            event.u.get_report_reply.err = EIO;
+        } else {
+            event.type = UHID_SET_REPORT_REPLY;
+            event.u.set_report_reply.id = id;
+            event.u.set_report_reply.err = EIO;
+        }
+        WriteEvent(device->Fd, event);
+        return;
+    }
+    if (event.type != UHID_OUTPUT || event.u.output.rtype != UHID_OUTPUT_REPORT) return;
+
+    if (device->IsUnit) ++*requests;
+    if (!sim.WriteReport(device->Handle, event.u.output.data, event.u.output.size, 0)) {
+        // Pulled out: the kernel removes the device and its node.
+        if (sim.LastError() == SIM_ERROR_DEVICE_NOT_CONNECTED) Unplug(device);
+        return;
+    }
+    reply[0] = REPORT_ID_REPLY;
+    // A hanging command has queued nothing: the read fails at once and no reply goes out.
+    if (!sim.ReadReport(device->Handle, reply, device->InputLength, 0)) return;
+    std::memset(&event, 0, sizeof event);
+    event.type = UHID_INPUT2;
+    event.u.input2.size = device->InputLength;
+    std::memcpy(event.u.input2.data, reply, device->InputLength);
+    if (WriteEvent(device->Fd, event) && device->IsUnit) ++*replies;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -92,106 +188,50 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-
     char error[200];
-    SimScenario scenario;
-    if (SimParseScenario(scenarioText, &scenario, error, sizeof error) != 0 ||
-        SimConfigure(scenarioText, error, sizeof error) != 0) {
+    if (SimConfigure(scenarioText, error, sizeof error) != 0) {
         std::fprintf(stderr, "uhid-unit: %s\n", error);
         return 2;
     }
-    if (scenario.Unit == SIM_UNIT_NONE || scenario.InputLength < 2 || scenario.OutputLength < 2 ||
-        scenario.InputLength > UHID_DATA_MAX || scenario.OutputLength > UHID_DATA_MAX) {
-        std::fputs("uhid-unit: the scenario needs a unit with report lengths of 2 to 4096\n", stderr);
-        return 2;
-    }
     SimSetRealtime(true);
-    const HidPlatform& sim = kSimHidPlatform;
-    PlatformHandle unit = sim.Open(SimUnitPath());
-    if (unit == INVALID_PLATFORM_HANDLE) {
-        std::fputs("uhid-unit: the simulated unit does not open\n", stderr);
-        return 2;
-    }
 
     struct sigaction action = {};
     action.sa_handler = OnSignal;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
 
-    int fd = open("/dev/uhid", O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        std::fprintf(stderr, "uhid-unit: /dev/uhid: %s\n", std::strerror(errno));
-        return 2;
+    static PluggedDevice devices[MAX_DEVICES];
+    uint32_t count = SimInterfaceCount() < MAX_DEVICES ? SimInterfaceCount() : MAX_DEVICES;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!PlugIn(i, &devices[i])) return 2;
     }
-    static uhid_event event;
-    std::memset(&event, 0, sizeof event);
-    event.type = UHID_CREATE2;
-    bool setbox = scenario.Unit == SIM_UNIT_SETBOX;
-    std::snprintf(reinterpret_cast<char*>(event.u.create2.name), sizeof event.u.create2.name, "VELQUOR %s (virtual)",
-                  setbox ? "SETBOX" : "DIALPUCK");
-    event.u.create2.rd_size = static_cast<uint16_t>(
-        BuildDescriptor(event.u.create2.rd_data, scenario.InputLength, scenario.OutputLength));
-    event.u.create2.bus = 0x03;  // BUS_USB
-    event.u.create2.vendor = UNIT_VENDOR_ID;
-    event.u.create2.product = setbox ? PRODUCT_ID_SETBOX : PRODUCT_ID_DIALPUCK;
-    if (!WriteEvent(fd, event)) return 2;
 
     uint32_t requests = 0, replies = 0;
-    bool present = true;
-    static uint8_t reply[UHID_DATA_MAX];
+    bool unitUnplugged = false;
     while (!g_Stop) {
-        struct pollfd entry = {fd, POLLIN, 0};
-        int ready = poll(&entry, 1, 100);
+        struct pollfd entries[MAX_DEVICES];
+        uint32_t polled[MAX_DEVICES];
+        nfds_t used = 0;
+        for (uint32_t i = 0; i < count; ++i) {
+            if (!devices[i].Present) continue;
+            entries[used] = {devices[i].Fd, POLLIN, 0};
+            polled[used++] = i;
+        }
+        int ready = poll(entries, used, 100);
         if (ready < 0 && errno != EINTR) break;
-        if (ready <= 0 || !present) continue;
-        if (read(fd, &event, sizeof event) <= 0) continue;
-        if (event.type == UHID_GET_REPORT || event.type == UHID_SET_REPORT) {
-            // The unit has no feature reports.
-            bool get = event.type == UHID_GET_REPORT;
-            uint32_t id = get ? event.u.get_report.id : event.u.set_report.id;
-            std::memset(&event, 0, sizeof event);
-            if (get) {
-                event.type = UHID_GET_REPORT_REPLY;
-                event.u.get_report_reply.id = id;
-                event.u.get_report_reply.err = EIO;
-            } else {
-                event.type = UHID_SET_REPORT_REPLY;
-                event.u.set_report_reply.id = id;
-                event.u.set_report_reply.err = EIO;
-            }
-            WriteEvent(fd, event);
-            continue;
+        for (nfds_t k = 0; ready > 0 && k < used; ++k) {
+            if ((entries[k].revents & POLLIN) == 0) continue;
+            PluggedDevice* device = &devices[polled[k]];
+            Serve(device, &requests, &replies);
+            if (device->IsUnit && !device->Present) unitUnplugged = true;
         }
-        if (event.type != UHID_OUTPUT || event.u.output.rtype != UHID_OUTPUT_REPORT) continue;
-
-        ++requests;
-        if (!sim.WriteReport(unit, event.u.output.data, event.u.output.size, 0)) {
-            if (sim.LastError() == SIM_ERROR_DEVICE_NOT_CONNECTED) {
-                // Pulled out: the kernel removes the device and its node.
-                std::memset(&event, 0, sizeof event);
-                event.type = UHID_DESTROY;
-                WriteEvent(fd, event);
-                present = false;
-            }
-            continue;
-        }
-        reply[0] = REPORT_ID_REPLY;
-        // A hanging command has queued nothing: the read fails at once and no reply goes out.
-        if (!sim.ReadReport(unit, reply, scenario.InputLength, 0)) continue;
-        std::memset(&event, 0, sizeof event);
-        event.type = UHID_INPUT2;
-        event.u.input2.size = scenario.InputLength;
-        std::memcpy(event.u.input2.data, reply, scenario.InputLength);
-        if (WriteEvent(fd, event)) ++replies;
     }
 
-    if (present) {
-        std::memset(&event, 0, sizeof event);
-        event.type = UHID_DESTROY;
-        WriteEvent(fd, event);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (devices[i].Present) Unplug(&devices[i]);
+        close(devices[i].Fd);
+        kSimHidPlatform.Close(devices[i].Handle);
     }
-    close(fd);
-    sim.Close(unit);
 
     int status = 0;
     if (flashPath != nullptr && !WriteFile(flashPath, SimFlash(), SIM_FLASH_SIZE)) {
@@ -201,7 +241,7 @@ int main(int argc, char** argv)
     if (logPath != nullptr) {
         char line[96];
         int length = std::snprintf(line, sizeof line, "requests=%u replies=%u unplugged=%d\n", requests, replies,
-                                   present ? 0 : 1);
+                                   unitUnplugged ? 1 : 0);
         if (!WriteFile(logPath, reinterpret_cast<const uint8_t*>(line), static_cast<uint32_t>(length))) status = 1;
     }
     return status;
