@@ -46,6 +46,18 @@ LogoPlacement PlaceLogo(int32_t bitmapWidth, int32_t bitmapHeight, const UiRect&
 
 // --- Presence monitor ---
 void StartPresenceMonitor(UiWindow dialog);
+// What the last evaluation of a unit found beyond what the dialog shows, for front ends that
+// say it in words: a unit whose identification ended with a result code (the dialog shows the
+// no-unit look), or a controller the updater deliberately leaves alone (the dialog says nothing).
+struct UnitEvaluation {
+    uint32_t Serial;            // counts the evaluations, 0 before the first
+    bool UnitFound;             // discovery opened a programming unit
+    bool IdentificationFailed;  // a unit was opened, but IdentifyUnit did not return 0
+    int32_t Result;             // then: its result
+    bool ControllerIgnored;     // an identified controller that admission ignores
+    uint32_t TypeCode;          // then: its type code
+};
+const UnitEvaluation& LastUnitEvaluation();
 // WM_DEVICECHANGE: nonzero for arrival and remove-complete, whatever was done; 0 otherwise.
 // `broadcast` is read (through g_Ui->ReadBroadcast) only for those two events.
 int32_t HandleDeviceChange(uint32_t event, const void* broadcast);
@@ -74,8 +86,8 @@ void EndFlashCommands();
 // The bracket around one run of the update (UpdateSequence's own).
 void BeginUpdateRun();
 void EndUpdateRun();
-// The parts of ResetProcessState that belong to the update's run.
-void ResetUpdateRun();
+// The parts of ResetProcessState that belong to the presence monitor and the update's run.
+void ResetMonitorState();
 void ResetTransferWindows();
 // Closes the link, shows the no-unit look, the box with the text and (unless `result` is the
 // link failure LINK_NO_DEVICE) the code line "result-system error", then the failure hint.

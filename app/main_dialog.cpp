@@ -18,7 +18,7 @@ void ResetProcessState()
     ResetSelectionCodes();
     g_MainWindow = 0;
     NotificationHandle = 0;
-    ResetUpdateRun();
+    ResetMonitorState();
     ResetTransferWindows();
 }
 

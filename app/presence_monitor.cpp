@@ -29,6 +29,7 @@ struct UpdateRunState {
 };
 
 UpdateRunState g_Run = {};
+UnitEvaluation g_LastEvaluation = {};
 
 char16_t* CopyName(const char16_t* name)
 {
@@ -92,6 +93,7 @@ void ShowIncompatibleBox()
 void EvaluateUnit(EvaluationMoment moment)
 {
     int32_t result = DiscoverUnit();
+    g_LastEvaluation = {g_LastEvaluation.Serial + 1, LinkIsOpen(), result != LINK_OK && LinkIsOpen(), result, false, 0};
     if (result != LINK_OK) {
         if (moment == AT_START) {
             RejectWith(TEXT_NO_UNIT_HINT);
@@ -123,6 +125,8 @@ void EvaluateUnit(EvaluationMoment moment)
     case ADMISSION_IGNORED:
         // The unit stays open and nothing is said; the panel shows its versions, on arrival
         // as at start.
+        g_LastEvaluation.ControllerIgnored = true;
+        g_LastEvaluation.TypeCode = ControllerTypeCode();
         RefreshVersionPanel();
         break;
     case ADMISSION_INCOMPATIBLE:
@@ -219,8 +223,11 @@ void EndFlashCommands()
     }
 }
 
-void ResetUpdateRun()
+const UnitEvaluation& LastUnitEvaluation() { return g_LastEvaluation; }
+
+void ResetMonitorState()
 {
+    g_LastEvaluation = {};
     for (uint32_t i = 0; i < g_Run.DeferredCount; ++i) delete[] g_Run.Deferred[i].Name;
     g_Run = {};
 }

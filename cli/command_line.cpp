@@ -12,9 +12,8 @@ struct CommandName {
     CliCommand Command;
 };
 const CommandName kCommands[] = {
-    {"identify", COMMAND_IDENTIFY},
-    {"status", COMMAND_STATUS},
-    {"update", COMMAND_UPDATE},
+    {"list", COMMAND_LIST},     {"identify", COMMAND_IDENTIFY}, {"status", COMMAND_STATUS},
+    {"update", COMMAND_UPDATE}, {"watch", COMMAND_WATCH},
 };
 
 const char* CommandText(CliCommand command)
@@ -115,7 +114,7 @@ int32_t ParseCommandLine(int argc, const char* const* argv, CliOptions* options,
                 if (std::strcmp(arg, entry.Name) == 0) command = entry.Command;
             }
             if (command == COMMAND_NONE) {
-                std::snprintf(error, errorCapacity, "unknown command '%s' (identify, status or update)", arg);
+                std::snprintf(error, errorCapacity, "unknown command '%s' (list, identify, status, update or watch)", arg);
                 return -1;
             }
             if (options->Command != COMMAND_NONE) {
@@ -128,7 +127,7 @@ int32_t ParseCommandLine(int argc, const char* const* argv, CliOptions* options,
     }
 
     if (options->Command == COMMAND_NONE) {
-        std::snprintf(error, errorCapacity, "no command given: identify, status or update (see --help)");
+        std::snprintf(error, errorCapacity, "no command given: list, identify, status, update or watch (see --help)");
         return -1;
     }
     return 0;
@@ -158,12 +157,18 @@ void PrintHelp(std::FILE* out)
         "Usage: velquor-flash [--sim SCENARIO] [--trace] [--yes] [--lang en|de] [--realtime] COMMAND\n"
         "\n"
         "Commands:\n"
+        "  list       every HID interface the system shows, with vendor, product, report lengths\n"
+        "             and whether the updater takes it (the first programming unit is served)\n"
         "  identify   find the programming unit, ask it about itself and the ESC attached to it,\n"
         "             and print the result and every field of the link record\n"
         "  status     look at the unit as the updater's window does when it opens: print the\n"
         "             installed versions (unit, ESC boot loader, ESC) and the hint\n"
         "  update     the same, then, when the ESC is ready, write the carried firmware into it;\n"
         "             the confirmations and messages are printed and answered\n"
+        "  watch      wait for units as the window does: show each one's versions and hint when\n"
+        "             it is plugged in; with --yes update each ready ESC once, one after another,\n"
+        "             with a summary line per ESC, until Ctrl-C (under --sim: until the fleet of\n"
+        "             the scenario has passed)\n"
         "\n"
         "Options:\n"
         "  --sim SCENARIO  use the simulated programming unit, set up by SCENARIO ('' = defaults)\n"
@@ -178,6 +183,9 @@ void PrintHelp(std::FILE* out)
         "Confirmations are answered OK/Yes with --yes; without it you are asked when standard\n"
         "input is a terminal (end of input = Cancel/No), and otherwise the answer is Cancel/No.\n"
         "Messages, versions and hints go to stdout; the trace and the progress to stderr.\n"
+        "Ctrl-C ends the program at once, except while the ESC is being written: then the first\n"
+        "one only warns that stopping leaves the ESC without firmware, and a second one within 5\n"
+        "seconds stops all the same.\n"
         "\n"
         "Scenario (--sim): comma-separated key=value items; '' means every default.\n"
         "  unit=setbox|dialpuck|none   the programming unit                      (setbox)\n"
@@ -193,16 +201,20 @@ void PrintHelp(std::FILE* out)
         "                              protect-off erase address block block#K protect-on unlock;\n"
         "                              KIND: write read hang refuse:CODE state:N\n"
         "  unplug=OP                   the unit is pulled out just before OP\n"
+        "  fleet=N                     watch: N ESCs one after another               (1)\n"
         "  broken=list|path|open|ids|caps   a platform call fails for the unit\n"
         "  Numbers are decimal or 0x-prefixed hexadecimal. Example:\n"
         "    velquor-flash --sim 'fail=block#5:refuse:7' --yes update\n"
         "\n"
         "Exit status:\n"
         "  0  identify: the unit was identified; status: the ESC is ready to update;\n"
-        "     update: the update succeeded\n"
-        "  1  identify: the result was not 0; update: the update failed\n"
+        "     update: the update succeeded; list: the list was shown; watch: every update\n"
+        "     succeeded\n"
+        "  1  identify: the result was not 0; update: the update failed; list: the system gave\n"
+        "     no list; watch: an update failed, or device events could not be followed\n"
         "  2  a bad command line or scenario, or no USB back end in this build\n"
         "  3  a confirmation was answered Cancel or No; nothing was written\n"
-        "  4  no ESC ready to update: the Update button never became enabled\n",
+        "  4  no ESC ready to update: the Update button never became enabled\n"
+        "  130  interrupted with Ctrl-C\n",
         out);
 }

@@ -6,7 +6,7 @@
 
 #include "app/texts.h"
 
-enum CliCommand { COMMAND_NONE, COMMAND_IDENTIFY, COMMAND_STATUS, COMMAND_UPDATE };
+enum CliCommand { COMMAND_NONE, COMMAND_LIST, COMMAND_IDENTIFY, COMMAND_STATUS, COMMAND_UPDATE, COMMAND_WATCH };
 
 struct CliOptions {
     CliCommand Command;

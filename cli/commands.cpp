@@ -6,6 +6,8 @@
 
 #include "app/app.h"
 #include "app/texts.h"
+#include "cli/native_hid.h"
+#include "cli/terminal_texts.h"
 #include "cli/terminal_ui.h"
 #include "link/device_link.h"
 #include "resources/resource_ids.h"
@@ -69,6 +71,67 @@ void PrintPanelAndHint(std::FILE* out)
     std::fflush(out);
 }
 
+// What the dialog keeps to itself about the unit just evaluated, in one line.
+void PrintEvaluationNotice(std::FILE* out)
+{
+    const UnitEvaluation& evaluation = LastUnitEvaluation();
+    if (evaluation.IdentificationFailed) {
+        std::fprintf(out, TerminalText(TT_IDENTIFICATION_FAILED), static_cast<int>(evaluation.Result));
+        std::fputc('\n', out);
+    } else if (evaluation.ControllerIgnored) {
+        std::fprintf(out, TerminalText(TT_IGNORED_CONTROLLER), static_cast<unsigned>(evaluation.TypeCode));
+        std::fputc('\n', out);
+    }
+}
+
+// One interface of the system's list: its path, ids and report lengths, and whether discovery
+// takes it. `served` says whether a programming unit came before it.
+void ListInterface(std::FILE* out, InterfaceList list, uint32_t index, int32_t pathLength, bool* served)
+{
+    char16_t* path = new char16_t[static_cast<uint32_t>(pathLength) + 1];
+    if (g_Hid->GetInterfacePath(list, index, path, static_cast<uint32_t>(pathLength) + 1) != pathLength) {
+        std::fprintf(out, "#%" PRIu32 "  %s\n", index, TerminalText(TT_LIST_NO_PATH));
+        delete[] path;
+        return;
+    }
+    PrintText(out, path);
+    std::fputs("\n    ", out);
+    PlatformHandle handle = g_Hid->Open(path);
+    delete[] path;
+    if (handle == INVALID_PLATFORM_HANDLE) {
+        std::fprintf(out, TerminalText(TT_LIST_NOT_OPENED), static_cast<unsigned>(g_Hid->LastError()));
+        std::fputc('\n', out);
+        return;
+    }
+    uint16_t vendorId = 0, productId = 0, inputLength = 0, outputLength = 0;
+    if (!g_Hid->GetIds(handle, &vendorId, &productId)) {
+        std::fprintf(out, "%s\n", TerminalText(TT_LIST_NO_IDS));
+        g_Hid->Close(handle);
+        return;
+    }
+    bool lengthsRead = g_Hid->GetReportLengths(handle, &inputLength, &outputLength);
+    g_Hid->Close(handle);
+
+    std::fprintf(out, "%s 0x%04x  %s 0x%04x  %s ", TerminalText(TT_LIST_VENDOR), vendorId, TerminalText(TT_LIST_PRODUCT),
+                 productId, TerminalText(TT_LIST_REPORTS));
+    if (lengthsRead) {
+        std::fprintf(out, "%u/%u", inputLength, outputLength);
+    } else {
+        std::fputs("?/?", out);
+    }
+    TerminalTextId reason = TT_LIST_NOT_A_UNIT;
+    if (IsProgrammingUnit(vendorId, productId)) {
+        // As discovery does: the first unit is taken, whatever follows.
+        if (*served) {
+            reason = TT_LIST_SECOND_UNIT;
+        } else {
+            *served = true;
+            reason = lengthsRead && ReportLengthsFit(inputLength, outputLength) ? TT_LIST_TAKEN : TT_LIST_TAKEN_UNFIT;
+        }
+    }
+    std::fprintf(out, "\n    %s\n", TerminalText(reason));
+}
+
 // The window opens: title, labels, registration, the first look at the unit.
 void OpenDialog()
 {
@@ -96,10 +159,35 @@ int RunIdentify(std::FILE* out)
     return result == LINK_OK ? EXIT_DONE : EXIT_FAILED;
 }
 
+int RunList(std::FILE* out)
+{
+    InterfaceList list = g_Hid->OpenInterfaceList();
+    if (list == 0) {
+        std::fprintf(out, "%s\n", TerminalText(TT_LIST_NO_LIST));
+        return EXIT_FAILED;
+    }
+    bool served = false;
+    uint32_t index = 0;
+    for (;; ++index) {
+        int32_t length = g_Hid->GetInterfacePath(list, index, nullptr, 0);
+        if (length == INTERFACE_LIST_END) break;
+        if (length <= 0) {
+            std::fprintf(out, "#%" PRIu32 "  %s\n", index, TerminalText(TT_LIST_NO_PATH));
+            continue;
+        }
+        ListInterface(out, list, index, length, &served);
+    }
+    g_Hid->CloseInterfaceList(list);
+    if (index == 0) std::fprintf(out, "%s\n", TerminalText(TT_LIST_NONE));
+    std::fflush(out);
+    return EXIT_DONE;
+}
+
 int RunStatus(std::FILE* out)
 {
     OpenDialog();
     PrintPanelAndHint(out);
+    PrintEvaluationNotice(out);
     bool ready = TerminalControlEnabled(IDC_UPDATE);
     CloseDialog();
     return ready ? EXIT_DONE : EXIT_NOT_READY;
@@ -109,6 +197,7 @@ int RunUpdate(std::FILE* out)
 {
     OpenDialog();
     PrintPanelAndHint(out);
+    PrintEvaluationNotice(out);
     if (!TerminalControlEnabled(IDC_UPDATE)) {
         CloseDialog();
         return EXIT_NOT_READY;
@@ -126,6 +215,115 @@ int RunUpdate(std::FILE* out)
     case UPDATE_FAILED: status = EXIT_FAILED; break;
     }
     PrintPanelAndHint(out);
+    CloseDialog();
+    return status;
+}
+
+namespace {
+
+constexpr uint32_t WATCH_WAIT_MS = 1000;
+constexpr uint32_t WATCH_PATH_SIZE = 1024;
+
+void PrintVersionText(std::FILE* out, uint16_t version)
+{
+    if (version == FIRMWARE_VERSION_NONE) {
+        std::fputs(TerminalText(TT_SUMMARY_NO_FIRMWARE), out);
+        return;
+    }
+    char16_t text[32];
+    FormatControllerVersion(version, text, 32);
+    PrintText(out, text);
+}
+
+// "ESC 0x110fa0d2  1.24 -> 1.25  updated": one line per ESC that watch met.
+void PrintSummary(std::FILE* out, uint32_t typeCode, const UpdateOutcome& outcome)
+{
+    std::fprintf(out, "%s 0x%08x  ", TerminalText(TT_SUMMARY_ESC), static_cast<unsigned>(typeCode));
+    PrintVersionText(out, outcome.FirmwareBefore);
+    std::fputs(" -> ", out);
+    PrintVersionText(out, outcome.FirmwareAfter);
+    TerminalTextId word = TT_SUMMARY_FAILED;
+    switch (outcome.End) {
+    case UPDATE_SUCCEEDED: word = TT_SUMMARY_UPDATED; break;
+    case UPDATE_DECLINED_AT_WARNING:
+    case UPDATE_DECLINED_AT_REINSTALL: word = TT_SUMMARY_DECLINED; break;
+    case UPDATE_FAILED: word = TT_SUMMARY_FAILED; break;
+    }
+    std::fprintf(out, "  %s", TerminalText(word));
+    if (outcome.End == UPDATE_FAILED && !(outcome.Result == LinkFailed(LINK_NO_DEVICE)))
+        std::fprintf(out, " (0x%08x-0x%08x)", static_cast<unsigned>(outcome.Result.Code),
+                     static_cast<unsigned>(outcome.SystemError));
+    std::fputc('\n', out);
+}
+
+// A unit was evaluated: what the window would show, and the update when it is wanted and ready.
+// False when an update failed.
+bool ShowArrival(std::FILE* out, const char16_t* path, bool updateEach)
+{
+    std::fprintf(out, "--- %s: ", TerminalText(TT_WATCH_ARRIVED));
+    PrintText(out, path);
+    std::fputs("\n", out);
+    PrintPanelAndHint(out);
+    PrintEvaluationNotice(out);
+    std::fputc('\n', out);
+    if (!updateEach || !TerminalControlEnabled(IDC_UPDATE)) return true;
+
+    uint32_t typeCode = ControllerTypeCode();
+    UpdateOutcome outcome = UpdateSequence();
+    PrintPanelAndHint(out);
+    std::fputc('\n', out);
+    PrintSummary(out, typeCode, outcome);
+    std::fputc('\n', out);
+    std::fflush(out);
+    return outcome.End != UPDATE_FAILED;
+}
+
+}  // namespace
+
+int RunWatch(std::FILE* out, const DeviceEvents* events, bool updateEach)
+{
+    if (events == nullptr || !events->Open()) {
+        std::fprintf(stderr, "velquor-flash: %s\n", TerminalText(TT_WATCH_NO_EVENTS));
+        return EXIT_FAILED;
+    }
+    std::fprintf(out, "%s\n\n", TerminalText(TT_WATCH_WAITING));
+    std::fflush(out);
+    int status = EXIT_DONE;
+
+    // The window's first look, then whatever is plugged in or pulled out. The unit last shown
+    // is remembered, so that its removal is told even after a failure closed the link.
+    char16_t shown[WATCH_PATH_SIZE] = u"";
+    OpenDialog();
+    if (LastUnitEvaluation().UnitFound) {
+        CopyText(shown, static_cast<int32_t>(WATCH_PATH_SIZE), g_Link.DevicePath);
+        if (!ShowArrival(out, shown, updateEach)) status = EXIT_FAILED;
+    }
+    char16_t path[WATCH_PATH_SIZE];
+    for (;;) {
+        DeviceEventKind kind = DEVICE_ARRIVED;
+        int32_t waited = events->Wait(WATCH_WAIT_MS, &kind, path, WATCH_PATH_SIZE);
+        if (waited == DEVICE_EVENTS_END) break;
+        if (waited < 0) {
+            status = EXIT_FAILED;
+            break;
+        }
+        if (waited == 0) continue;
+
+        DeviceBroadcast broadcast = {DEVTYP_DEVICEINTERFACE, path};
+        uint32_t evaluations = LastUnitEvaluation().Serial;
+        HandleDeviceChange(kind == DEVICE_ARRIVED ? DBT_DEVICEARRIVAL_ : DBT_DEVICEREMOVECOMPLETE_, &broadcast);
+        if (kind == DEVICE_ARRIVED && LastUnitEvaluation().Serial != evaluations && LastUnitEvaluation().UnitFound) {
+            CopyText(shown, static_cast<int32_t>(WATCH_PATH_SIZE), path);
+            if (!ShowArrival(out, path, updateEach)) status = EXIT_FAILED;
+        } else if (kind == DEVICE_REMOVED && shown[0] != u'\0' && TextEqualsIgnoringAsciiCase(shown, path)) {
+            shown[0] = u'\0';
+            std::fprintf(out, "--- %s: ", TerminalText(TT_WATCH_REMOVED));
+            PrintText(out, path);
+            std::fputs("\n\n", out);
+            std::fflush(out);
+        }
+    }
+    events->Close();
     CloseDialog();
     return status;
 }

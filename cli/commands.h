@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+struct DeviceEvents;
+
 // Exit statuses.
 constexpr int EXIT_DONE = 0;
 constexpr int EXIT_FAILED = 1;         // identify: result not 0; update: the update failed
@@ -15,9 +17,19 @@ constexpr int EXIT_NOT_READY = 4;      // Update never became enabled
 // Discovery and identification; prints "result: N" and every field of the link record.
 int RunIdentify(std::FILE* out);
 
+// Every HID interface the system lists: path, vendor, product, report lengths, and whether
+// discovery takes it (the first programming unit is served). 0, or 1 without a list.
+int RunList(std::FILE* out);
+
 // The dialog's first look at the unit; prints the version panel and the hint.
 int RunStatus(std::FILE* out);
 
 // The same look, then the update when the Update button is enabled; prints the panel and the
 // hint before and after.
 int RunUpdate(std::FILE* out);
+
+// Waits for units as the window does, until no further event can come (or Ctrl-C): each unit
+// that arrives is evaluated and its panel and hint printed; with `updateEach` every ESC that
+// is ready is updated once and a summary line printed. Null `events`: this system can't tell
+// arrivals, 1 after saying so. 0 when every update succeeded, 1 otherwise.
+int RunWatch(std::FILE* out, const DeviceEvents* events, bool updateEach);

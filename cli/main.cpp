@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/native_hid.h"
 #include "cli/terminal.h"
+#include "cli/terminal_texts.h"
 #include "cli/terminal_ui.h"
 #include "cli/trace.h"
 #include "link/device_link.h"
@@ -44,6 +45,7 @@ int main(int argc, char** argv)
 
     SetTextLanguage(ChooseLanguage(options, ReadEnvironment));
     UseUtf8Terminal();
+    StartInterruptHandling(TerminalText(TT_INTERRUPT_WARNING), TerminalText(TT_INTERRUPTED_MID_TRANSFER));
 
     const HidPlatform* hid = &kSimHidPlatform;
     if (options.Scenario == nullptr) {
@@ -78,11 +80,23 @@ int main(int argc, char** argv)
 
     int status = EXIT_USAGE;
     switch (options.Command) {
+    case COMMAND_LIST: status = RunList(stdout); break;
     case COMMAND_IDENTIFY: status = RunIdentify(stdout); break;
     case COMMAND_STATUS: status = RunStatus(stdout); break;
     case COMMAND_UPDATE: status = RunUpdate(stdout); break;
+    case COMMAND_WATCH: {
+        const DeviceEvents* events = options.Scenario != nullptr ? &kSimDeviceEvents : NativeDeviceEvents();
+        status = RunWatch(stdout, events, options.Yes);
+        break;
+    }
     case COMMAND_NONE: break;
     }
-    if (status != EXIT_DONE && options.Scenario == nullptr) ExplainMissingUnit(stderr);
+    // A unit that is there but may not be opened is no "no unit": say what stands in the way.
+    const char* refused = options.Scenario == nullptr && status != EXIT_DONE ? UnitRefusedByPermission() : nullptr;
+    if (refused != nullptr) {
+        std::fputs("velquor-flash: ", stderr);
+        std::fprintf(stderr, TerminalText(TT_PERMISSION_REFUSED), refused);
+        std::fprintf(stderr, "\n%s\n", TerminalText(TT_INSTALL_UDEV_RULE));
+    }
     return status;
 }

@@ -3,4 +3,6 @@
 
 const HidPlatform* NativeHidPlatform() { return nullptr; }
 
-bool ExplainMissingUnit(std::FILE*) { return false; }
+const char* UnitRefusedByPermission() { return nullptr; }
+
+const DeviceEvents* NativeDeviceEvents() { return nullptr; }

@@ -4,6 +4,8 @@
 #include <cinttypes>
 
 #include "app/texts.h"
+#include "cli/terminal.h"
+#include "cli/terminal_texts.h"
 #include "resources/resource_ids.h"
 #include "update/update.h"
 
@@ -31,15 +33,22 @@ TerminalUiSettings g_Settings = {BOX_ANSWER_DECLINE, PROGRESS_STEPS, nullptr, nu
 TerminalUiRecord g_Record;
 
 // The progress window.
-constexpr int32_t BAR_WIDTH = 30;
+constexpr uint32_t BAR_WIDTH = 30;
+constexpr uint32_t MIN_BAR_WIDTH = 5;
+constexpr uint32_t DEFAULT_COLUMNS = 80;
 struct Progress {
     bool Open;
     uint32_t Updates;      // SetProgressPosition calls; the first one is the initial 0
     uint32_t TotalBlocks;  // 0 when the image is not known
     uint32_t StepsShown;   // tenths already printed (steps look)
-    uint64_t StartMs;
+    uint64_t StartMs;      // when the window opened: the transfer's start
+    uint32_t DrawnCells;   // the length of the bar line drawn last
 };
 Progress g_Progress;
+// When the update's flash commands began (its elapsed time counts from there), or when the
+// progress window opened if that came first.
+uint64_t g_UpdateStartMs = 0;
+bool g_UpdateStarted = false;
 
 Control* FindControl(uint32_t controlId)
 {
@@ -96,7 +105,7 @@ bool SaysYes(const char* line)
 bool AskUser(BoxChoice choice)
 {
     std::fflush(g_Settings.Out);
-    std::fputs(choice == CHOICE_YES_NO ? "[y]es / [N]o? " : "[o]k / [C]ancel? ", g_Settings.Err);
+    std::fputs(TerminalText(choice == CHOICE_YES_NO ? TT_PROMPT_YES_NO : TT_PROMPT_OK_CANCEL), g_Settings.Err);
     std::fflush(g_Settings.Err);
     char line[64];
     if (std::fgets(line, sizeof line, g_Settings.In) == nullptr) {
@@ -125,39 +134,91 @@ int32_t Answer(BoxChoice choice, bool yes)
 const char* AnswerName(int32_t answer)
 {
     switch (answer) {
-    case ANSWER_OK: return "OK";
-    case ANSWER_CANCEL: return "Cancel";
-    case ANSWER_YES: return "Yes";
-    case ANSWER_NO: return "No";
+    case ANSWER_OK: return TerminalText(TT_OK);
+    case ANSWER_CANCEL: return TerminalText(TT_CANCEL);
+    case ANSWER_YES: return TerminalText(TT_YES);
+    case ANSWER_NO: return TerminalText(TT_NO);
     default: return "?";
     }
 }
 
 // ---- Progress ----
 
-// "45 %  922/2048 blocks  0:18": position, blocks sent of all (when the image is known) and
-// the time since the window opened.
-void PrintProgressText(std::FILE* out, uint32_t position)
+void FormatMinutes(char* out, size_t capacity, uint64_t ms)
 {
-    uint32_t blocks = g_Progress.Updates > 0 ? g_Progress.Updates - 1 : 0;
-    uint64_t seconds = (Now() - g_Progress.StartMs) / 1000;
-    std::fprintf(out, "%3" PRIu32 " %%  %" PRIu32, position, blocks);
-    if (g_Progress.TotalBlocks != 0) std::fprintf(out, "/%" PRIu32, g_Progress.TotalBlocks);
-    std::fprintf(out, " blocks  %" PRIu64 ":%02" PRIu64, seconds / 60, seconds % 60);
+    uint64_t seconds = ms / 1000;
+    std::snprintf(out, capacity, "%" PRIu64 ":%02" PRIu64, seconds / 60, seconds % 60);
 }
 
+// "45 %  922/2048 blocks  0:23, 0:22 left": position, blocks sent of all (when the image is
+// known), the time since the update began and, once a block has gone, an estimate of the
+// rest from the pace of the blocks so far.
+void FormatProgressText(char* out, size_t capacity, uint32_t position, bool withEstimate)
+{
+    uint32_t blocks = g_Progress.Updates > 0 ? g_Progress.Updates - 1 : 0;
+    uint64_t now = Now();
+    char total[16] = "";
+    if (g_Progress.TotalBlocks != 0) std::snprintf(total, sizeof total, "/%" PRIu32, g_Progress.TotalBlocks);
+    char elapsed[24];
+    FormatMinutes(elapsed, sizeof elapsed, now - (g_UpdateStarted ? g_UpdateStartMs : g_Progress.StartMs));
+    int length = std::snprintf(out, capacity, "%3" PRIu32 " %%  %" PRIu32 "%s %s  %s", position, blocks, total,
+                               TerminalText(TT_BLOCKS), elapsed);
+    if (length < 0 || static_cast<size_t>(length) >= capacity) return;
+    if (withEstimate && blocks > 0 && g_Progress.TotalBlocks > blocks) {
+        uint64_t perBlock = (now - g_Progress.StartMs) / blocks;
+        char left[24];
+        FormatMinutes(left, sizeof left, perBlock * (g_Progress.TotalBlocks - blocks));
+        std::snprintf(out + length, capacity - static_cast<size_t>(length), ", %s %s", left, TerminalText(TT_LEFT));
+    }
+}
+
+// Cuts a UTF-8 text to at most `cells` characters, never inside one.
+void CutToCells(char* text, uint32_t cells)
+{
+    uint32_t seen = 0;
+    for (char* p = text; *p != '\0'; ++p) {
+        if ((static_cast<unsigned char>(*p) & 0xC0) != 0x80 && seen++ == cells) {
+            *p = '\0';
+            return;
+        }
+    }
+}
+
+// One line, redrawn in place: the bar when there is room for it, the text always, never wider
+// than the terminal (a line that wrapped could not be drawn over again).
 void DrawBar(uint32_t position)
 {
     std::FILE* out = g_Settings.Err;
-    uint32_t shown = position > 100 ? 100 : position;
-    int32_t filled = static_cast<int32_t>(shown) * BAR_WIDTH / 100;
-    char bar[BAR_WIDTH + 3];
-    bar[0] = '[';
-    for (int32_t i = 0; i < BAR_WIDTH; ++i) bar[1 + i] = i < filled ? '#' : '.';
-    bar[BAR_WIDTH + 1] = ']';
-    bar[BAR_WIDTH + 2] = '\0';
-    std::fprintf(out, "\r%s ", bar);
-    PrintProgressText(out, position);
+    char text[128];
+    FormatProgressText(text, sizeof text, position, true);
+    uint32_t columns = TerminalColumns(out);
+    uint32_t room = (columns != 0 ? columns : DEFAULT_COLUMNS) - 1;  // the last cell would wrap
+    // Too narrow: the estimate goes first, then the bar, then the end of the text.
+    if (TerminalCells(text) > room) FormatProgressText(text, sizeof text, position, false);
+    uint32_t textCells = TerminalCells(text);
+    uint32_t barWidth = room > textCells + 3 ? room - textCells - 3 : 0;  // "[", "] "
+    if (barWidth > BAR_WIDTH) barWidth = BAR_WIDTH;
+    if (barWidth < MIN_BAR_WIDTH) barWidth = 0;
+
+    char line[256];
+    uint32_t used = 0;
+    if (barWidth != 0) {
+        uint32_t shown = position > 100 ? 100 : position;
+        uint32_t filled = shown * barWidth / 100;
+        line[used++] = '[';
+        for (uint32_t i = 0; i < barWidth; ++i) line[used++] = i < filled ? '#' : '.';
+        line[used++] = ']';
+        line[used++] = ' ';
+    } else {
+        CutToCells(text, room);
+    }
+    std::snprintf(line + used, sizeof line - used, "%s", text);
+    uint32_t cells = TerminalCells(line);
+    // Spaces over what a longer line drawn before left behind.
+    uint32_t padding = g_Progress.DrawnCells > cells ? g_Progress.DrawnCells - cells : 0;
+    std::fprintf(out, "\r%s%*s", line, static_cast<int>(padding), "");
+    g_Progress.DrawnCells = cells;
+    SetErrorLineOpen(true);
     std::fflush(out);
 }
 
@@ -166,8 +227,9 @@ void PrintStep(uint32_t position)
     uint32_t tenths = (position > 100 ? 100 : position) / 10;
     if (tenths <= g_Progress.StepsShown) return;
     g_Progress.StepsShown = tenths;
-    PrintProgressText(g_Settings.Err, position);
-    std::fputc('\n', g_Settings.Err);
+    char text[128];
+    FormatProgressText(text, sizeof text, position, true);
+    std::fprintf(g_Settings.Err, "%s\n", text);
     std::fflush(g_Settings.Err);
 }
 
@@ -217,21 +279,22 @@ int32_t TermShowMessageBox(UiWindow, const char16_t* text, const char16_t* capti
     if (choice == CHOICE_OTHER) {
         // No box of the dialog has other buttons; whatever it asks is not agreed to.
         answer = ANSWER_CANCEL;
-        std::fprintf(out, "Answer: %s\n", AnswerName(answer));
+        std::fprintf(out, "%s: %s\n", TerminalText(TT_ANSWER), AnswerName(answer));
     } else if (choice != CHOICE_OK_ONLY) {
         switch (g_Settings.Answering) {
         case BOX_ANSWER_CONFIRM:
             answer = Answer(choice, true);
-            std::fprintf(out, "Answer: %s (--yes)\n", AnswerName(answer));
+            std::fprintf(out, "%s: %s (--yes)\n", TerminalText(TT_ANSWER), AnswerName(answer));
             break;
         case BOX_ANSWER_ASK:
             answer = Answer(choice, AskUser(choice));
-            std::fprintf(out, "Answer: %s\n", AnswerName(answer));
+            std::fprintf(out, "%s: %s\n", TerminalText(TT_ANSWER), AnswerName(answer));
             break;
         case BOX_ANSWER_DECLINE:
             answer = Answer(choice, false);
-            std::fprintf(out, "Answer: %s (no terminal to ask; --yes answers %s)\n", AnswerName(answer),
-                         AnswerName(Answer(choice, true)));
+            std::fprintf(out, "%s: %s (", TerminalText(TT_ANSWER), AnswerName(answer));
+            std::fprintf(out, TerminalText(TT_NO_TERMINAL_TO_ASK), AnswerName(Answer(choice, true)));
+            std::fputs(")\n", out);
             break;
         }
     }
@@ -249,7 +312,7 @@ bool TermGetWindowRect(UiWindow, UiRect* rect)
 UiWindow TermCreateProgressWindow(UiWindow, const char16_t* title, int32_t, int32_t, int32_t, int32_t)
 {
     // The number of blocks, as the engine plans the transfer for the admitted controller.
-    g_Progress = Progress{true, 0, PlannedTransferBlocks(), 0, Now()};
+    g_Progress = Progress{true, 0, PlannedTransferBlocks(), 0, Now(), 0};
     PrintText(g_Settings.Err, title);
     std::fputc('\n', g_Settings.Err);
     std::fflush(g_Settings.Err);
@@ -279,6 +342,7 @@ void TermDestroyWindow(UiWindow window)
     g_Progress.Open = false;
     if (g_Settings.Progress == PROGRESS_BAR) {
         std::fputc('\n', g_Settings.Err);
+        SetErrorLineOpen(false);
         std::fflush(g_Settings.Err);
     }
 }
@@ -299,8 +363,16 @@ void TermEndDialog(UiWindow, intptr_t result)
     g_Record.DialogResult = result;
 }
 
-// The terminal has no messages to answer while the link waits.
-void TermKeepResponsive(bool) {}
+// The terminal has no messages to answer while the link waits; but from the first flash
+// command to the last, an interrupt would leave the controller without firmware.
+void TermKeepResponsive(bool on)
+{
+    if (on) {
+        g_UpdateStartMs = Now();
+        g_UpdateStarted = true;
+    }
+    GuardAgainstInterrupts(on);
+}
 
 }  // namespace
 
@@ -336,7 +408,8 @@ void StartTerminalUi(const TerminalUiSettings& settings)
     }
     g_Title[0] = u'\0';
     g_Record = TerminalUiRecord{false, 0};
-    g_Progress = Progress{false, 0, 0, 0, 0};
+    g_Progress = Progress{false, 0, 0, 0, 0, 0};
+    g_UpdateStarted = false;
 }
 
 const char16_t* TerminalControlText(uint32_t controlId)

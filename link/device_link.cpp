@@ -21,12 +21,19 @@ void CloseLink()
     ResetLinkRecord();
 }
 
-namespace {
-
 bool IsProgrammingUnit(uint16_t vendorId, uint16_t productId)
 {
     return vendorId == UNIT_VENDOR_ID && (productId == PRODUCT_ID_DIALPUCK || productId == PRODUCT_ID_SETBOX);
 }
+
+bool ReportLengthsFit(uint16_t inputLength, uint16_t outputLength)
+{
+    // Reports that do not fit the buffers, or are too short for the bytes the commands use.
+    return inputLength >= MIN_INPUT_REPORT_LENGTH && inputLength <= REPORT_BUFFER_SIZE &&
+           outputLength >= MIN_OUTPUT_REPORT_LENGTH && outputLength <= REPORT_BUFFER_SIZE;
+}
+
+namespace {
 
 // The path of interface `index` in a fresh allocation: 1 with *path set, 0 to skip the entry,
 // -1 at the end of the list.
@@ -95,10 +102,8 @@ int32_t ReadReportLengths()
     if (g_Link.DeviceHandle == INVALID_PLATFORM_HANDLE || g_Link.DevicePath == nullptr) return LINK_NO_DEVICE;
     uint16_t inputLength = 0, outputLength = 0;
     if (!g_Hid->GetReportLengths(g_Link.DeviceHandle, &inputLength, &outputLength)) return LINK_NO_CAPABILITIES;
-    // Reports that do not fit the buffers, or are too short for the bytes the commands use,
-    // are refused: nothing is ever sent to such a unit.
-    if (inputLength > REPORT_BUFFER_SIZE || inputLength < MIN_INPUT_REPORT_LENGTH) return LINK_LENGTHS_UNFIT;
-    if (outputLength > REPORT_BUFFER_SIZE || outputLength < MIN_OUTPUT_REPORT_LENGTH) return LINK_LENGTHS_UNFIT;
+    // Nothing is ever sent to a unit whose reports don't fit.
+    if (!ReportLengthsFit(inputLength, outputLength)) return LINK_LENGTHS_UNFIT;
     g_Link.OutputReportLength = outputLength;
     g_Link.InputReportLength = inputLength;
     return LINK_OK;

@@ -125,6 +125,11 @@ void ResetLinkRecord();
 // Closes the handle if one is open, frees the path, zeroes every field, handle all ones.
 void CloseLink();
 
+// The rules by which discovery takes an interface: vendor 0x21B8 with product 1 or 2, and
+// report lengths that fit the report buffers (else the unit is refused before anything is sent).
+bool IsProgrammingUnit(uint16_t vendorId, uint16_t productId);
+bool ReportLengthsFit(uint16_t inputLength, uint16_t outputLength);
+
 // Closes the old unit, finds the first programming unit among the present HID interfaces,
 // opens it and identifies it. Returns -1 (no interface list), -4 (no unit), or IdentifyUnit's
 // result; after a failed identification the unit stays open.

@@ -155,6 +155,7 @@ constexpr NumberKey NUMBER_KEYS[] = {
     {"unitver", 0, 0xFFFFFFFFu, "0..0xffffffff"},
     {"inlen", 1, 0xFFFF, "1..65535"},
     {"outlen", 1, 0xFFFF, "1..65535"},
+    {"fleet", 1, SIM_MAX_FLEET, "1..64"},
 };
 constexpr uint32_t NUMBER_KEY_COUNT = sizeof(NUMBER_KEYS) / sizeof(NUMBER_KEYS[0]);
 
@@ -173,6 +174,7 @@ void StoreNumber(SimScenario* s, uint32_t key, uint64_t v)
     case 9: s->UnitVersion = static_cast<uint32_t>(v); break;
     case 10: s->InputLength = static_cast<uint16_t>(v); break;
     case 11: s->OutputLength = static_cast<uint16_t>(v); break;
+    case 12: s->Fleet = static_cast<uint32_t>(v); break;
     default: break;
     }
 }
@@ -243,6 +245,7 @@ void SimDefaultScenario(SimScenario* out)
     out->NewFirmware = 0x0119;
     out->Bootloader = 0x00000105;
     out->UnitVersion = 0x00011900;
+    out->Fleet = 1;
     out->InputLength = REPORT_BUFFER_SIZE;
     out->OutputLength = REPORT_BUFFER_SIZE;
     out->FaultCount = 0;

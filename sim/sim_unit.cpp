@@ -79,6 +79,7 @@ struct Simulator {
     bool Configured;            // false until the first SimConfigure
     SimScenario Scenario;
     uint32_t Generation;        // raised by every configuration; stale handle values don't match
+    uint32_t ControllersLeft;   // of the fleet, after the one plugged in first
     SimInterface Interfaces[MAX_INTERFACES];
     uint32_t InterfaceCount;
     SimDevice Devices[2];       // 0: the unit, 1: the second unit
@@ -775,6 +776,7 @@ int32_t SimConfigure(const char* scenario, char* error, uint32_t errorCapacity)
     g_Sim.Generation = generation;
     g_Sim.Scenario = parsed;
     g_Sim.Firmware = parsed.Firmware;
+    g_Sim.ControllersLeft = parsed.Fleet > 0 ? parsed.Fleet - 1 : 0;
     g_Sim.Realtime = realtime;
     g_Sim.RealBase = std::chrono::steady_clock::now();
     g_Sim.RealBaseMs = 0;
@@ -824,6 +826,19 @@ void SimPlugIn()
     d.Present = true;
     ++d.Epoch;
     PowerUp(&d);
+}
+
+bool SimPlugInNextController()
+{
+    SimDevice& d = g_Sim.Devices[0];
+    if (g_Sim.Scenario.Unit == SIM_UNIT_NONE || d.Present || g_Sim.ControllersLeft == 0) return false;
+    --g_Sim.ControllersLeft;
+    g_Sim.Firmware = g_Sim.Scenario.Firmware;
+    g_Sim.FlashBytesWritten = 0;
+    g_Sim.FlashBlocksWritten = 0;
+    FillOldApplication();
+    SimPlugIn();
+    return true;
 }
 
 bool SimUnitPresent() { return g_Sim.Scenario.Unit != SIM_UNIT_NONE && g_Sim.Devices[0].Present; }

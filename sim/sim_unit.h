@@ -100,6 +100,8 @@ constexpr uint32_t SIM_SECOND_UNIT_VERSION = 0x00011800;   // the second unit (n
 //   boot=N       the controller's boot-loader version, 32-bit                     default 0x00000105
 //   unitver=N    the unit's firmware version, 32-bit                              default 0x00011900
 //   inlen=N, outlen=N  the report lengths the unit declares, 1..65535              default 60, 60
+//   fleet=N      controllers (1..64) that SimPlugInNextController brings one after another,
+//                each fresh as the scenario describes it                          default 1
 //   fail=OP:KIND a fault, repeatable (at most SIM_MAX_FAULTS; the first that fits a request wins)
 //       OP: status memread info identity lock protect-off erase address block block#K
 //           protect-on unlock   (block: every data block; block#K: the K-th since plug-in, from 1)
@@ -121,6 +123,7 @@ constexpr uint32_t SIM_SECOND_UNIT_VERSION = 0x00011800;   // the second unit (n
 //   Numbers are decimal or 0x-prefixed hexadecimal.
 
 constexpr uint32_t SIM_MAX_FAULTS = 16;
+constexpr uint32_t SIM_MAX_FLEET = 64;
 constexpr uint32_t SIM_MAX_OTHERS = 8;
 
 enum SimUnitKind : uint8_t { SIM_UNIT_NONE, SIM_UNIT_SETBOX, SIM_UNIT_DIALPUCK };
@@ -170,6 +173,7 @@ struct SimScenario {
     uint32_t UnitVersion;
     uint16_t InputLength;
     uint16_t OutputLength;
+    uint32_t Fleet;
     uint32_t FaultCount;
     SimFault Faults[SIM_MAX_FAULTS];
     SimOp UnplugOp;        // SIM_OP_NONE: never
@@ -210,6 +214,10 @@ void SimUnplug();
 // application version the last run left (flash memory keeps its content).
 void SimPlugIn();
 bool SimUnitPresent();
+// The next controller of the fleet (fleet=N): the unit, pulled out before, comes back with a
+// fresh controller as the scenario describes it (its firmware and flash as at the start).
+// False when the unit is still in, or the fleet has no controller left.
+bool SimPlugInNextController();
 
 // ---- Clock -------------------------------------------------------------------------------
 

@@ -194,6 +194,37 @@ const CliCase kCases[] = {
       "fail=OP:KIND", "Exit status", "VELQUOR ORVANT QX FW Updater 1.25"},
      {}, {}},
 
+    // list: every interface, and whether discovery takes it.
+    {"list", {"--sim", "others=1,alien=1,second=1", "--lang", "en", "list"}, 0,
+     {"vendor 0x16c0  product 0x05df  reports in/out 8/8\n    not taken: not a programming unit",
+      "vendor 0x21b8  product 0x0003  reports in/out 9/9\n    not taken: not a programming unit",
+      "vendor 0x21b8  product 0x0002  reports in/out 60/60\n    taken: the programming unit served",
+      "vendor 0x21b8  product 0x0001  reports in/out 60/60\n    not taken: a programming unit, but only the first"},
+     {}, {}},
+    {"list_unfit_lengths", {"--sim", "inlen=40", "--lang", "en", "list"}, 0,
+     {"reports in/out 40/60\n    taken, then refused: its report lengths don't fit"}, {}, {}},
+    {"list_none", {"--sim", "unit=none", "--lang", "de", "list"}, 0, {"Das System zeigt keine HID-Schnittstelle."}, {}, {}},
+
+    // watch: a fleet of controllers, one summary line each.
+    {"watch_fleet", {"--sim", "fleet=3,fw=0x0100", "--lang", "en", "--yes", "watch"}, 0,
+     {"ESC 0x110fa0d2  1.0 -> 1.25  updated\n", "--- Programming unit removed: "}, {"failed"}, {}},
+    {"watch_fleet_failure", {"--sim", "fleet=2,fail=erase:refuse:9", "--lang", "de", "--yes", "watch"}, 1,
+     {"Regler 0x110fa0d2  1.24 -> keine Firmware  fehlgeschlagen (0x00000009-0x00000000)\n"}, {"aktualisiert"}, {}},
+    {"watch_without_yes_only_shows", {"--sim", "fleet=2", "--lang", "en", "watch"}, 0,
+     {"--- Programming unit connected: ", kReady}, {"[important note]", "updated"}, {}},
+
+    // What the dialog keeps to itself, said in one line.
+    {"notice_ignored_controller", {"--sim", "type=0x0a0640fa", "--lang", "en", "status"}, 4,
+     {"The ESC connected (type 0x0a0640fa) is one this updater leaves alone: nothing is changed on it.\n"}, {}, {}},
+    {"notice_identification_result", {"--sim", "fail=identity:refuse:0x0e07", "--lang", "en", "update"}, 4,
+     {"The programming unit was found but its identification ended with result 3591.\n"}, {}, {}},
+
+    // German throughout: answers, progress words, estimates.
+    {"german_update_words", {"--sim", "", "--lang", "de", "--yes", "update"}, 0,
+     {"Antwort: OK (--yes)"}, {"Answer", "Cancel"}, {" 50 %  1024/2048 Blöcke  0:", " verbleibend\n", "100 %  2048/2048 Blöcke  0:48\n"}},
+    {"german_declined", {"--sim", "", "--lang", "de", "update"}, 3,
+     {"Antwort: Abbrechen (kein Terminal zum Fragen; --yes antwortet OK)"}, {"Answer"}, {}},
+
     // status: the panel and the hint, as the window shows them when it opens.
     {"status_ready_english", {"--sim", "", "--lang", "en", "status"}, 0,
      {"SETBOX: 1.25\nESC-bootloader: 1.5\nESC: 1.24\n\n" + kReady}, {"\r", kSteps}, {}},

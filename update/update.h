@@ -58,7 +58,9 @@ struct UpdateOutcome {
     uint32_t BlockCount;      // data blocks of the selected image (0 before the image is known)
     uint32_t BlocksSent;      // data blocks the unit accepted
     uint16_t FirmwareBefore;  // the controller's application version when Update was pressed
-    uint16_t FirmwareAfter;   // the version it reports now (the new one after success)
+    uint16_t FirmwareAfter;   // the version it carries now: the new one after success, unchanged
+                              // after a failure before the erase, FIRMWARE_VERSION_NONE after one
+                              // at or past it (the old application is gone or incomplete)
 };
 
 // Runs one update of the controller behind the open unit. On success the installed version

@@ -45,7 +45,8 @@ UpdateOutcome& Failed(UpdateOutcome& outcome, UpdateStep step, LinkResult result
     outcome.FailedStep = step;
     outcome.Result = result;
     outcome.SystemError = g_Hid->LastError();
-    outcome.FirmwareAfter = ControllerFirmwareVersion();
+    // Once the erase was sent, the controller's application may be gone or incomplete.
+    outcome.FirmwareAfter = step >= UPDATE_STEP_ERASE ? FIRMWARE_VERSION_NONE : ControllerFirmwareVersion();
     return outcome;
 }
 
@@ -152,6 +153,7 @@ UpdateOutcome RunUpdate(const UpdateFrontEnd& frontEnd)
         outcome.End = UPDATE_FAILED;
         outcome.FailedStep = UPDATE_STEP_BLOCK;
         outcome.Result = result;  // the system error was taken at the block
+        outcome.FirmwareAfter = FIRMWARE_VERSION_NONE;
         return outcome;
     }
 

@@ -1,20 +1,43 @@
-// The terminal front end on Linux: the hidraw edge, and what to tell a user whose unit is
-// present but whose device node may not be opened.
+// The terminal front end on Linux: the hidraw edge, its hot-plug events, and the node of a unit
+// whose device node may not be opened.
 #include "cli/native_hid.h"
+#include "app/texts.h"
 #include "platform/linux/hid_linux.h"
+#include "platform/linux/udev_monitor.h"
+
+namespace {
+
+HotplugMonitor g_Monitor = 0;
+
+bool OpenEvents()
+{
+    if (g_Monitor == 0) g_Monitor = OpenHotplugMonitor();
+    return g_Monitor != 0;
+}
+
+int32_t WaitEvent(uint32_t timeoutMs, DeviceEventKind* kind, char16_t* path, uint32_t capacity)
+{
+    HotplugEvent event;
+    int32_t result = WaitHotplugEvent(g_Monitor, timeoutMs, &event);
+    if (result != 1) return result;
+    *kind = event.Kind == HOTPLUG_ADD ? DEVICE_ARRIVED : DEVICE_REMOVED;
+    // The node is the path the HID table lists the interface under.
+    Utf8ToUtf16(event.Node, path, static_cast<int32_t>(capacity));
+    return 1;
+}
+
+void CloseEvents()
+{
+    CloseHotplugMonitor(g_Monitor);
+    g_Monitor = 0;
+}
+
+const DeviceEvents kUdevEvents = {OpenEvents, WaitEvent, CloseEvents};
+
+}  // namespace
 
 const HidPlatform* NativeHidPlatform() { return &kLinuxHidPlatform; }
 
-bool ExplainMissingUnit(std::FILE* out)
-{
-    const char* node = LinuxHidRefusedNode();
-    if (node == nullptr) return false;
-    std::fprintf(out,
-                 "velquor-flash: a programming unit is connected at %s, but permission to open it was refused.\n"
-                 "Install the udev rule 70-velquor.rules (cmake --install puts it in lib/udev/rules.d under\n"
-                 "the prefix; copy it to /etc/udev/rules.d when the prefix is not /usr), then run\n"
-                 "  sudo udevadm control --reload-rules\n"
-                 "and unplug the unit and plug it in again.\n",
-                 node);
-    return true;
-}
+const char* UnitRefusedByPermission() { return LinuxHidRefusedNode(); }
+
+const DeviceEvents* NativeDeviceEvents() { return &kUdevEvents; }
