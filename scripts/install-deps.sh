@@ -1,20 +1,35 @@
 #!/usr/bin/env bash
-# Installs every Debian package that the build and the tests need. Idempotent; run as root.
-#   scripts/install-deps.sh          native build and tests (with the VM test and the fuzz targets)
-#   scripts/install-deps.sh --win    adds the mingw-w64 cross compiler, Wine and Xvfb
+# Installs the Debian packages that a part of the build and the tests needs, and only those.
+# Idempotent; run as root.
+#   scripts/install-deps.sh               the native build and its tests (also for asan)
+#   scripts/install-deps.sh win vm fuzz   adds the groups named: any of native, win, vm, fuzz
+#   scripts/install-deps.sh --win         the same as 'native win'
 set -euo pipefail
 
-packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev
-          # the Linux HID edge: libudev, found through pkg-config
-          libudev-dev pkg-config
-          # the end-to-end test in a VM: Debian's kernel under QEMU with busybox and udev
-          qemu-system-x86 busybox-static udev cpio
-          # the fuzz targets: clang with its libFuzzer runtime
-          clang libclang-rt-14-dev)
-if [ "${1:-}" = "--win" ]; then
-  packages+=(g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-x86-64
-             wine wine64 xvfb fonts-wine x11-apps imagemagick)
-fi
+native=(cmake ninja-build g++ libgtest-dev
+        # the Linux HID edge: libudev, found through pkg-config
+        libudev-dev pkg-config)
+# The Windows program: the mingw-w64 cross compiler, GoogleTest's sources for its tests, Wine
+# with its fonts on a private Xvfb, and ImageMagick for the screenshots' .png.
+win=(g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-x86-64 googletest
+     wine wine64 xvfb fonts-wine imagemagick)
+# The end-to-end test in a VM: Debian's kernel under QEMU with busybox and udev.
+vm=(qemu-system-x86 busybox-static udev cpio)
+# The fuzz targets: clang with its libFuzzer runtime.
+fuzz=(clang libclang-rt-14-dev)
+
+groups=("$@")
+[ ${#groups[@]} -eq 0 ] && groups=(native)
+packages=()
+for group in "${groups[@]}"; do
+  case "$group" in
+    native) packages+=("${native[@]}") ;;
+    win|--win) packages+=("${native[@]}" "${win[@]}") ;;
+    vm) packages+=("${native[@]}" "${vm[@]}") ;;
+    fuzz) packages+=(cmake ninja-build "${fuzz[@]}") ;;
+    *) echo "install-deps: unknown group '$group' (native, win, vm, fuzz)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
@@ -28,4 +43,4 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+apt-get install -y -qq --no-install-recommends $(printf '%s\n' "${missing[@]}" | sort -u)

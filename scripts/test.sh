@@ -8,14 +8,24 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-"$(pwd)/scripts/install-deps.sh" --win
-
 presets=("$@")
 [ ${#presets[@]} -eq 0 ] && presets=(native asan win64 vm fuzz)
 
+# Only the packages the chosen runs need.
+groups=()
 for preset in "${presets[@]}"; do
   case "$preset" in
-    vm) echo "=== vm: velquor-flash end to end on a real kernel"; scripts/vm-test.sh build/native; continue ;;
+    native|asan) groups+=(native) ;;
+    win64) groups+=(win) ;;
+    vm|fuzz) groups+=("$preset") ;;
+    *) echo "test.sh: unknown run '$preset' (native, asan, win64, vm, fuzz)" >&2; exit 2 ;;
+  esac
+done
+"$(pwd)/scripts/install-deps.sh" "${groups[@]}"
+
+for preset in "${presets[@]}"; do
+  case "$preset" in
+    vm) echo "=== vm: velquor-flash end to end on a real kernel"; scripts/vm-test.sh; continue ;;
     fuzz) echo "=== fuzz: a short pass of every fuzz target"; scripts/fuzz.sh 5; continue ;;
   esac
   echo "=== $preset: configure, build, test"

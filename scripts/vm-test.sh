@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/linux}
 
-"$(pwd)/scripts/install-deps.sh"
+"$(pwd)/scripts/install-deps.sh" vm
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S . -B "$build" -G Ninja -DVELQUOR_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
