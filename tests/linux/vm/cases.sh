@@ -8,6 +8,7 @@ reasons=""
 status=0
 dev=""
 as_user=""
+unit_options=""
 
 fail() { reasons="$reasons; $*"; }
 
@@ -33,7 +34,7 @@ unit_node() {
 # at most 5 s for their nodes. $dev is the unit's node.
 start_unit() {
   rm -f /tmp/flash.bin /tmp/unit.log /tmp/unit.err
-  velquor-uhid-unit --scenario "$1" --flash /tmp/flash.bin --log /tmp/unit.log 2>/tmp/unit.err &
+  velquor-uhid-unit --scenario "$1" --flash /tmp/flash.bin --log /tmp/unit.log $unit_options 2>/tmp/unit.err &
   unit_pid=$!
   i=0
   while [ "$(node_count)" -lt "${2:-1}" ] && [ $i -lt 100 ]; do usleep 50000; i=$((i + 1)); done
@@ -218,6 +219,20 @@ lengths_do_not_fit() {
   expect_unit_log "requests=0 replies=0"
 }
 
+# Reports without ids: the kernel leaves the id byte out, the edge puts a 0 in its place, and
+# the lengths still count it.
+unnumbered_reports() {
+  unit_options=--unnumbered
+  start_unit ""
+  unit_options=""
+  flash --lang en status
+  stop_unit
+  expect_status 0
+  expect_out "SETBOX: 1.25"
+  expect_out "ESC: 1.24"
+  expect_unit_log "requests=3 replies=3"
+}
+
 foreign_devices_passed_over() {
   start_unit "others=2,alien=1" 4
   flash identify
@@ -265,6 +280,7 @@ run_case unplug_mid_transfer unplug_mid_transfer
 run_case permission_refused permission_refused
 run_case udev_rule_tags_unit udev_rule_tags_unit
 run_case lengths_do_not_fit lengths_do_not_fit
+run_case unnumbered_reports unnumbered_reports
 run_case foreign_devices_passed_over foreign_devices_passed_over
 run_case only_foreign_devices only_foreign_devices
 run_case hotplug_events hotplug_events

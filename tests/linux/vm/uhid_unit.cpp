@@ -6,8 +6,9 @@
 // the kernel as an input report. Faults come from the same scenario language: `hang` sends no
 // reply, `unplug=OP` destroys the unit's device at OP.
 //
-//   velquor-uhid-unit [--scenario TEXT] [--flash FILE] [--log FILE]
+//   velquor-uhid-unit [--scenario TEXT] [--flash FILE] [--log FILE] [--unnumbered]
 //
+// --unnumbered: the devices' descriptors give no report ids, so reports travel without them.
 // Runs until SIGTERM or SIGINT, then unplugs every device still present, writes the
 // controller's flash (SIM_FLASH_SIZE bytes) to FILE and a summary line of the unit's traffic
 // ("requests=N replies=N unplugged=0|1") to the log file.
@@ -40,30 +41,46 @@ bool WriteEvent(int fd, const uhid_event& event)
     return true;
 }
 
-// The unit's report descriptor: a vendor collection with an output report (id 1) and an input
-// report (id 2) of 8-bit fields, lengths counted with the id byte.
+// Whether the devices number their reports (--unnumbered: they don't).
+bool g_Numbered = true;
+
+// A device's report descriptor: a vendor collection with an output report (id 1) and an input
+// report (id 2) of 8-bit fields, or the same two without ids; lengths counted with the id byte
+// either way, as Windows counts them.
 uint32_t BuildDescriptor(uint8_t* out, uint16_t inputLength, uint16_t outputLength)
 {
     const uint32_t outCount = outputLength - 1u, inCount = inputLength - 1u;
-    const uint8_t descriptor[] = {
-        0x06, 0x00, 0xFF,        // Usage Page (vendor 0xFF00)
-        0x09, 0x01,              // Usage 1
-        0xA1, 0x01,              // Collection (Application)
-        0x15, 0x00,              //   Logical Minimum 0
-        0x26, 0xFF, 0x00,        //   Logical Maximum 255
-        0x75, 0x08,              //   Report Size 8
-        0x85, REPORT_ID_REQUEST, //   Report ID 1
-        0x09, 0x02,              //   Usage 2
-        0x96, static_cast<uint8_t>(outCount), static_cast<uint8_t>(outCount >> 8),  // Report Count
-        0x91, 0x02,              //   Output (Data, Variable, Absolute)
-        0x85, REPORT_ID_REPLY,   //   Report ID 2
-        0x09, 0x03,              //   Usage 3
-        0x96, static_cast<uint8_t>(inCount), static_cast<uint8_t>(inCount >> 8),    // Report Count
-        0x81, 0x02,              //   Input (Data, Variable, Absolute)
-        0xC0,                    // End Collection
+    const uint8_t head[] = {
+        0x06, 0x00, 0xFF,  // Usage Page (vendor 0xFF00)
+        0x09, 0x01,        // Usage 1
+        0xA1, 0x01,        // Collection (Application)
+        0x15, 0x00,        //   Logical Minimum 0
+        0x26, 0xFF, 0x00,  //   Logical Maximum 255
+        0x75, 0x08,        //   Report Size 8
     };
-    std::memcpy(out, descriptor, sizeof descriptor);
-    return sizeof descriptor;
+    const uint8_t output[] = {
+        0x09, 0x02,  // Usage 2
+        0x96, static_cast<uint8_t>(outCount), static_cast<uint8_t>(outCount >> 8),  // Report Count
+        0x91, 0x02,  // Output (Data, Variable, Absolute)
+    };
+    const uint8_t input[] = {
+        0x09, 0x03,  // Usage 3
+        0x96, static_cast<uint8_t>(inCount), static_cast<uint8_t>(inCount >> 8),  // Report Count
+        0x81, 0x02,  // Input (Data, Variable, Absolute)
+    };
+    const uint8_t requestId[] = {0x85, REPORT_ID_REQUEST}, replyId[] = {0x85, REPORT_ID_REPLY}, end[] = {0xC0};
+    uint32_t length = 0;
+    auto put = [&](const uint8_t* bytes, uint32_t count) {
+        std::memcpy(out + length, bytes, count);
+        length += count;
+    };
+    put(head, sizeof head);
+    if (g_Numbered) put(requestId, sizeof requestId);
+    put(output, sizeof output);
+    if (g_Numbered) put(replyId, sizeof replyId);
+    put(input, sizeof input);
+    put(end, sizeof end);
+    return length;
 }
 
 bool WriteFile(const char* path, const uint8_t* bytes, uint32_t size)
@@ -154,6 +171,8 @@ void Serve(PluggedDevice* device, uint32_t* requests, uint32_t* replies)
     if (event.type != UHID_OUTPUT || event.u.output.rtype != UHID_OUTPUT_REPORT) return;
 
     if (device->IsUnit) ++*requests;
+    // Without ids the kernel passes the report number 0 in byte 0; the unit reads it as a request.
+    if (!g_Numbered && event.u.output.size > 0 && event.u.output.data[0] == 0) event.u.output.data[0] = REPORT_ID_REQUEST;
     if (!sim.WriteReport(device->Handle, event.u.output.data, event.u.output.size, 0)) {
         // Pulled out: the kernel removes the device and its node.
         if (sim.LastError() == SIM_ERROR_DEVICE_NOT_CONNECTED) Unplug(device);
@@ -164,8 +183,10 @@ void Serve(PluggedDevice* device, uint32_t* requests, uint32_t* replies)
     if (!sim.ReadReport(device->Handle, reply, device->InputLength, 0)) return;
     std::memset(&event, 0, sizeof event);
     event.type = UHID_INPUT2;
-    event.u.input2.size = device->InputLength;
-    std::memcpy(event.u.input2.data, reply, device->InputLength);
+    // Without ids a report is its data alone.
+    uint32_t skip = g_Numbered ? 0 : 1;
+    event.u.input2.size = static_cast<uint16_t>(device->InputLength - skip);
+    std::memcpy(event.u.input2.data, reply + skip, device->InputLength - skip);
     if (WriteEvent(device->Fd, event) && device->IsUnit) ++*replies;
 }
 
@@ -176,8 +197,14 @@ int main(int argc, char** argv)
     const char* scenarioText = "";
     const char* flashPath = nullptr;
     const char* logPath = nullptr;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--scenario") == 0) {
+    for (int i = 1; i < argc; i += 2) {
+        if (std::strcmp(argv[i], "--unnumbered") == 0) {
+            g_Numbered = false;
+            --i;
+        } else if (i + 1 >= argc) {
+            std::fprintf(stderr, "uhid-unit: %s needs a value\n", argv[i]);
+            return 2;
+        } else if (std::strcmp(argv[i], "--scenario") == 0) {
             scenarioText = argv[i + 1];
         } else if (std::strcmp(argv[i], "--flash") == 0) {
             flashPath = argv[i + 1];
