@@ -36,6 +36,11 @@
 #define IOCTL_VUNIT_GET_STATE CTL_CODE(FILE_DEVICE_UNKNOWN, 0x902, METHOD_BUFFERED, FILE_ANY_ACCESS)
 
 typedef struct {
+    /* When the driver received the report: the performance counter and its frequency (the same
+     * clock as QueryPerformanceCounter in every process), so that a report's arrival is known
+     * even when the unit program takes it later. */
+    unsigned long long Counter;
+    unsigned long long Frequency;
     unsigned int Length; /* bytes of Bytes in use, report id included */
     unsigned char Bytes[VUNIT_MAX_REPORT];
 } VUNIT_REPORT_RECORD;

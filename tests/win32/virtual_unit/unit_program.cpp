@@ -24,7 +24,8 @@
 // or at the limit. The named event VelquorUnitReadyN is set once the unit is listed and served.
 //
 // The log has one line per event and per request, times in milliseconds of the performance
-// counter (the same clock in every process of the machine):
+// counter (the same clock in every process of the machine); a request's time is when the driver
+// received it:
 //   event plug-start|present|unplug-start|gone|removed|stopped|limit <ms>
 //   request <ms> <command byte, hex> <byte 2, hex> <byte 3, hex> answered|silent|unplugged
 #include <windows.h>
@@ -258,7 +259,11 @@ DWORD WINAPI ServeReports(void* context)
             if (reason == EndReason::Removed) Note(server, "removed");
             return 0;
         }
-        Request request = {NowMs(), {0, 0, 0, 0}, "answered"};
+        // Arrival: when the driver received the report.
+        const double arrival = record.Frequency != 0 ? static_cast<double>(record.Counter) * 1000.0 /
+                                                           static_cast<double>(record.Frequency)
+                                                     : NowMs();
+        Request request = {arrival, {0, 0, 0, 0}, "answered"};
         std::memcpy(request.Bytes, record.Bytes, sizeof request.Bytes);
 
         // The simulated unit takes the report as the updater wrote it, cut or padded to the

@@ -9,7 +9,7 @@
  * as hidclass hands it over, without polling. hidclass's own read of input reports is held the
  * same way until the unit program pushes a reply.
  *
- * Kernel mode without a C runtime: only ntoskrnl.exe and hidclass.sys are imported. The control
+ * Kernel mode without a C runtime: only ntoskrnl.exe, hidclass.sys and hal.dll are imported. The control
  * devices are made at the first AddDevice of their number and kept until the driver goes (Wine
  * never unloads it), so that a handle the unit program holds stays valid across removals. */
 #include "vunit_ddk.h"
@@ -19,6 +19,8 @@
 #define VUNIT_POOL_TAG 0x74696e55 /* "Unit" */
 
 typedef struct {
+    ULONGLONG Counter; /* output reports: the performance counter at their arrival */
+    ULONGLONG Frequency;
     ULONG Length;
     UCHAR Bytes[VUNIT_MAX_REPORT];
 } REPORT;
@@ -74,16 +76,13 @@ static void ZeroBytes(void *to, ULONG count)
     for (i = 0; i < count; ++i) ((UCHAR *)to)[i] = 0;
 }
 
-static void QueuePut(REPORT_QUEUE *queue, const UCHAR *bytes, ULONG length)
+static void QueuePut(REPORT_QUEUE *queue, const REPORT *report)
 {
-    REPORT *slot;
     if (queue->Count == VUNIT_QUEUE_LENGTH) {
         queue->Head = (queue->Head + 1) % VUNIT_QUEUE_LENGTH;
         --queue->Count;
     }
-    slot = &queue->Items[(queue->Head + queue->Count) % VUNIT_QUEUE_LENGTH];
-    slot->Length = length > VUNIT_MAX_REPORT ? VUNIT_MAX_REPORT : length;
-    CopyBytes(slot->Bytes, bytes, slot->Length);
+    queue->Items[(queue->Head + queue->Count) % VUNIT_QUEUE_LENGTH] = *report;
     ++queue->Count;
 }
 
@@ -223,6 +222,8 @@ static void CompleteOutputWait(IRP *irp, const REPORT *report)
 {
     VUNIT_REPORT_RECORD *record = irp->AssociatedIrp.SystemBuffer;
     ZeroBytes(record, sizeof *record);
+    record->Counter = report->Counter;
+    record->Frequency = report->Frequency;
     record->Length = report->Length;
     CopyBytes(record->Bytes, report->Bytes, report->Length);
     Complete(irp, STATUS_SUCCESS, sizeof *record);
@@ -243,15 +244,19 @@ static void DeliverOutput(UNIT *unit, const UCHAR *bytes, ULONG length, UCHAR re
     REPORT report;
     IRP *wait;
     KIRQL irql;
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER now = KeQueryPerformanceCounter(&frequency);
 
     ZeroBytes(&report, sizeof report);
+    report.Counter = (ULONGLONG)now.QuadPart;
+    report.Frequency = (ULONGLONG)frequency.QuadPart;
     report.Length = length > VUNIT_MAX_REPORT ? VUNIT_MAX_REPORT : length;
     CopyBytes(report.Bytes, bytes, report.Length);
     if (reportId != 0 && report.Length > 0) report.Bytes[0] = reportId;
 
     KeAcquireSpinLock(&unit->Lock, &irql);
     wait = unit->Present ? TakeOutputWait(unit) : NULL;
-    if (wait == NULL && unit->Present) QueuePut(&unit->Output, report.Bytes, report.Length);
+    if (wait == NULL && unit->Present) QueuePut(&unit->Output, &report);
     KeReleaseSpinLock(&unit->Lock, irql);
     if (wait != NULL) CompleteOutputWait(wait, &report);
 }
@@ -479,12 +484,13 @@ static NTSTATUS ControlDeviceControl(UNIT *unit, IRP *irp)
             KeReleaseSpinLock(&unit->Lock, irql);
             return Complete(irp, STATUS_INVALID_PARAMETER, 0);
         }
+        ZeroBytes(&report, sizeof report);
         report.Length = inputLength;
         CopyBytes(report.Bytes, buffer, inputLength);
         if (!IsListEmpty(&unit->HeldReads))
             read = CONTAINING_RECORD(RemoveHeadList(&unit->HeldReads), IRP, Tail.Overlay.ListEntry);
         else
-            QueuePut(&unit->Input, report.Bytes, report.Length);
+            QueuePut(&unit->Input, &report);
         KeReleaseSpinLock(&unit->Lock, irql);
         if (read != NULL) CompleteHeldRead(read, &report);
         return Complete(irp, STATUS_SUCCESS, 0);
