@@ -409,6 +409,38 @@ TEST_F(VirtualUnitTest, SilentUnitFailsAfterTheReadTimeLimitAndTheDialogStaysRes
                 waited, failed - pressed, live.Answered, live.Pings, live.SlowestMs);
 }
 
+// Nothing is sent to the dialog while the update waits out the erase (5 s): the system calls a
+// window hung when its thread has not looked at its messages for 5 s and is not waiting for
+// them, so the first pings after that pause show whether the waits keep looking.
+TEST_F(VirtualUnitTest, DialogIsNotCalledHungAfterTheQuietErasePause)
+{
+    ASSERT_TRUE(PlugIn(0, {"unplug=block#50", -1, -1}));
+    HWND dialog = StartProduct();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_NO_FATAL_FAILURE(StartUpdate(dialog));
+    const double pressed = NowMs();
+    // Found without sending the dialog anything.
+    HWND progress = nullptr;
+    while (progress == nullptr && NowMs() - pressed < 60000 && IsWindow(dialog)) {
+        progress = FindOwnedWindow(dialog, L"msctls_progress32");
+        Sleep(1);
+    }
+    ASSERT_NE(progress, nullptr) << m_Product.DescribeWindows();
+    Liveness live;
+    const double seen = NowMs();
+    while (NowMs() - seen < 500) {
+        live.Ping(dialog, seen);
+        Sleep(2);
+    }
+    EXPECT_TRUE(live.Answered == live.Pings && live.CalledHung == 0)
+        << live.Misses() << " (the progress window came " << seen - pressed << " ms after the warning's OK)";
+
+    HWND failure = WaitForBox(dialog, Seconds(60));
+    ASSERT_NE(failure, nullptr);
+    ASSERT_NO_FATAL_FAILURE(Answer(failure, IDOK));
+    CloseProduct(dialog);
+}
+
 // ---- Plugging in and pulling out --------------------------------------------------------------
 
 TEST_F(VirtualUnitTest, FollowsAUnitPluggedInAndPulledOutWhileItRuns)
