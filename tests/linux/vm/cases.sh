@@ -270,6 +270,50 @@ hotplug_events() {
   [ "${waited:-0}" -ge 300 ] && [ "${waited:-0}" -lt 1000 ] || fail "an empty wait took '${waited}' ms, not 300"
 }
 
+list_interfaces() {
+  start_unit "others=1,alien=1" 3
+  flash --lang en list
+  stop_unit
+  expect_status 0
+  expect_out "$dev"
+  expect_out "vendor 0x21b8  product 0x0002  reports in/out 60/60"
+  expect_out "taken: the programming unit served"
+  expect_out "vendor 0x21b8  product 0x0003"
+  [ "$(grep -c 'not taken: not a programming unit' /tmp/out)" -eq 2 ] || fail "the two foreign devices are not both passed over"
+  expect_unit_log "requests=0 replies=0"
+}
+
+# Waits up to $2 seconds for $1 in watch's output.
+wait_out() {
+  i=0
+  while ! grep -qF -- "$1" /tmp/out && [ $i -lt $(($2 * 10)) ]; do usleep 100000; i=$((i + 1)); done
+  grep -qF -- "$1" /tmp/out || fail "watch never showed '$1'"
+}
+
+# watch, as a modeller with several controllers uses it: started with nothing plugged in, it
+# sees a unit arrive and updates it, sees it leave, sees the next one arrive, and ends on Ctrl-C.
+watch_fleet() {
+  velquor-flash --yes --lang en watch </dev/null >/tmp/out 2>/tmp/err &
+  watch_pid=$!
+  wait_out "Waiting for programming units" 10
+  start_unit ""
+  wait_out "ESC 0x110fa0d2  1.24 -> 1.25  updated" 120
+  first=$dev
+  stop_unit
+  size=$(stat -c %s /images/expected.bin)
+  cmp -s -n "$size" /tmp/flash.bin /images/expected.bin || fail "the flash differs from the image"
+  wait_out "--- Programming unit removed: $first" 10
+  start_unit "state=2"
+  wait_out "No updatable ESC connected." 10
+  stop_unit
+  kill -INT "$watch_pid"
+  wait "$watch_pid"
+  status=$?
+  expect_status 130
+  [ "$(grep -c -- '--- Programming unit connected' /tmp/out)" -eq 2 ] || fail "not two arrivals"
+  [ "$(grep -c 'updated' /tmp/out)" -eq 1 ] || fail "not one update"
+}
+
 run_case identify_setbox identify_setbox
 run_case identify_dialpuck identify_dialpuck
 run_case status_ready status_ready
@@ -284,4 +328,6 @@ run_case unnumbered_reports unnumbered_reports
 run_case foreign_devices_passed_over foreign_devices_passed_over
 run_case only_foreign_devices only_foreign_devices
 run_case hotplug_events hotplug_events
+run_case list_interfaces list_interfaces
+run_case watch_fleet watch_fleet
 echo "VMTEST-SUMMARY: $passed passed, $failed failed"
