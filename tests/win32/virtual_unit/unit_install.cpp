@@ -219,6 +219,14 @@ bool PlugIn(uint32_t number, const UnitIdentity& identity, const std::wstring& i
         *error = "unit numbers go from 0 to " + std::to_string(VUNIT_MAX_UNITS - 1);
         return false;
     }
+    // Wine's setup asks for missing driver files in a window nobody answers: look first.
+    const std::wstring driver = infPath.substr(0, infPath.find_last_of(L"\\/") + 1) + L"velquor_vunit.sys";
+    for (const std::wstring* file : {&infPath, &driver}) {
+        if (GetFileAttributesW(file->c_str()) == INVALID_FILE_ATTRIBUTES) {
+            *error = "the driver package is incomplete: no " + std::string(file->begin(), file->end());
+            return false;
+        }
+    }
     if (!PullOut(number, limitMs, error)) return false;
 
     const std::wstring instance = InstanceId(number, identity);
