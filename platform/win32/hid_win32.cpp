@@ -203,6 +203,10 @@ DWORD WaitUntil(HANDLE object, int64_t deadline)
         DWORD count = object != nullptr ? 1 : 0;
         DWORD result;
         if (g_PumpMessages) {
+            // The system counts a window as hung when its thread has not looked at its queue
+            // for a few seconds, even if nothing came: look before every wait.
+            MSG peeked;
+            PeekMessageW(&peeked, nullptr, 0, 0, PM_NOREMOVE);
             result = MsgWaitForMultipleObjectsEx(count, object != nullptr ? &object : nullptr, wait, QS_ALLINPUT,
                                                  MWMO_INPUTAVAILABLE);
             if (result == WAIT_OBJECT_0 + count) {
