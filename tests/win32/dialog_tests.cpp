@@ -202,6 +202,9 @@ TEST_F(DialogTest, ShowsTitleAndTemplateTextsOfItsLanguage)
     // The same title in both languages, ending in a blank.
     EXPECT_EQ(Caption(dialog), kTitle);
     EXPECT_EQ(FindWindowW(L"#32770", kTitle.c_str()), dialog);
+    // The icon belongs to this window, not to the dialog class that every box shares. (Wine
+    // does not answer WM_GETICON across processes; the screenshots show the window's icon.)
+    EXPECT_EQ(GetClassLongPtrW(dialog, GCLP_HICON), 0);
 
     const TemplateTexts& texts = g_Language == LANGUAGE_GERMAN ? kGermanTemplate : kEnglishTemplate;
     EXPECT_EQ(ControlText(dialog, IDC_CLOSE), texts.Close);
