@@ -159,6 +159,10 @@ struct DeviceRecord {
 constexpr uint32_t CANCEL_GRACE_MS = 2000;
 
 bool g_PumpMessages = false;
+// A WM_QUIT taken from the queue during a wait: it belongs to the loop that owns the thread and
+// is posted again when the waits stop dispatching; until then they only wait.
+bool g_QuitPending = false;
+int g_QuitCode = 0;
 
 DeviceRecord* ToRecord(PlatformHandle handle)
 {
@@ -180,8 +184,8 @@ void DispatchPendingMessages()
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {
-            // For the loop that owns the thread; it ends the program once the wait is over.
-            PostQuitMessage(static_cast<int>(message.wParam));
+            g_QuitPending = true;
+            g_QuitCode = static_cast<int>(message.wParam);
             break;
         }
         TranslateMessage(&message);
@@ -202,7 +206,7 @@ DWORD WaitUntil(HANDLE object, int64_t deadline)
         if (wait >= INFINITE) wait = INFINITE - 1;
         DWORD count = object != nullptr ? 1 : 0;
         DWORD result;
-        if (g_PumpMessages) {
+        if (g_PumpMessages && !g_QuitPending) {
             // The system counts a window as hung when its thread has not looked at its queue
             // for a few seconds, even if nothing came: look before every wait.
             MSG peeked;
@@ -497,7 +501,14 @@ uint64_t Milliseconds()
 
 }  // namespace
 
-void SetHidWaitsPumpMessages(bool on) { g_PumpMessages = on; }
+void SetHidWaitsPumpMessages(bool on)
+{
+    g_PumpMessages = on;
+    if (!on && g_QuitPending) {
+        g_QuitPending = false;
+        PostQuitMessage(g_QuitCode);
+    }
+}
 
 const HidPlatform kWin32HidPlatform = {
     OpenInterfaceList,
