@@ -36,6 +36,14 @@ protected:
         ui.Events.clear();
     }
 
+    // The unit pulled out at `path`, and the removal broadcast the dialog then receives.
+    static void PullOut(const std::u16string& path)
+    {
+        UnplugUnit();
+        TestBroadcast removal = {DEVTYP_DEVICEINTERFACE, path};
+        HandleDeviceChange(DBT_DEVICEREMOVECOMPLETE_, &removal);
+    }
+
     // The one failure box: caption, text and code line.
     void ExpectFailure(uint32_t textId, const char* codeLine)
     {
@@ -431,10 +439,7 @@ TEST_F(UpdateSequenceTest, UnitPulledOutWhileTheWarningIsOpenFailsAtTheLockWitho
     Ready("");
     std::u16string path = UnitPath();
     ui.WhileBoxOpen = [&](const RecordedBox& box) {
-        if (box.Caption != "important note") return;
-        UnplugUnit();
-        TestBroadcast removal = {DEVTYP_DEVICEINTERFACE, path};
-        HandleDeviceChange(DBT_DEVICEREMOVECOMPLETE_, &removal);
+        if (box.Caption == "important note") PullOut(path);
     };
     MainDialogCommand(IDC_UPDATE);
     ASSERT_EQ(ui.Boxes.size(), 2u);
@@ -461,9 +466,7 @@ TEST_F(UpdateSequenceTest, ControllerSwappedWhileTheWarningIsOpen)
         std::u16string path = UnitPath();
         ui.WhileBoxOpen = [&](const RecordedBox& box) {
             if (box.Caption != "important note") return;
-            UnplugUnit();
-            TestBroadcast removal = {DEVTYP_DEVICEINTERFACE, path};
-            HandleDeviceChange(DBT_DEVICEREMOVECOMPLETE_, &removal);
+            PullOut(path);
             UseScenario(c.Replacement);
             TestBroadcast arrival = {DEVTYP_DEVICEINTERFACE, UnitPath()};
             HandleDeviceChange(DBT_DEVICEARRIVAL_, &arrival);

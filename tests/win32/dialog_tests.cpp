@@ -21,6 +21,7 @@
 #include "app/texts.h"
 #include "resources/resource_ids.h"
 #include "resources/text_ids.h"
+#include "tests/win32/box_steps.h"
 #include "tests/win32/dialog_driver.h"
 
 #if !defined(VELQUOR_UPDATER_EXE) || !defined(VELQUOR_UPDATER_SIM_EXE) || !defined(VELQUOR_SCREENSHOT_DIR)
@@ -38,7 +39,6 @@ TextLanguage g_Language = LANGUAGE_ENGLISH;
 // Every limit is far above what a healthy run needs; they only end a wait for something that
 // does not come.
 constexpr Seconds kStartLimit{60};      // the dialog appears and shows its first state
-constexpr Seconds kBoxLimit{30};        // a message box appears, or goes after its button
 constexpr Seconds kExitLimit{30};       // the program ends after Close
 constexpr Seconds kTransferLimit{240};  // a whole transfer on the simulator's real clock (about 46 s)
 
@@ -109,19 +109,10 @@ protected:
     }
 
     // The box that the dialog has open next, or null after a recorded failure.
-    HWND WaitForBox(HWND dialog)
-    {
-        HWND box = WaitForOwnedWindow(dialog, L"#32770", kBoxLimit);
-        if (box == nullptr) ADD_FAILURE() << "no message box; " << m_Child.DescribeWindows();
-        return box;
-    }
+    HWND WaitForBox(HWND dialog) { return dialog_driver::WaitForBox(m_Child, dialog); }
 
     // Presses `buttonId` in the box and waits until the box is gone.
-    void Answer(HWND box, int buttonId)
-    {
-        ASSERT_TRUE(ClickButton(box, buttonId)) << "the box has no button " << buttonId;
-        ASSERT_TRUE(WaitUntilGone(box, kBoxLimit)) << "the box stays open; " << m_Child.DescribeWindows();
-    }
+    void Answer(HWND box, int buttonId) { AnswerBox(m_Child, box, buttonId); }
 
     // Presses Update and returns the warning that must come first (caption and text checked);
     // null, with a failure, when none comes.

@@ -23,6 +23,7 @@
 #include "catalogue/catalogue.h"
 #include "resources/resource_ids.h"
 #include "resources/text_ids.h"
+#include "tests/win32/box_steps.h"
 #include "tests/win32/dialog_driver.h"
 #include "tests/win32/virtual_unit/unit_install.h"
 #include "tests/win32/virtual_unit/unit_process.h"
@@ -41,7 +42,6 @@ using virtual_unit::UnitSettings;
 namespace {
 
 constexpr Seconds kStartLimit{60};
-constexpr Seconds kBoxLimit{30};
 constexpr Seconds kTransferLimit{240};
 // The product's read time limit, and the longest a failure may take beyond it.
 constexpr double kReplyTimeoutMs = 15000;
@@ -178,18 +178,9 @@ protected:
         return dialog;
     }
 
-    HWND WaitForBox(HWND dialog, Seconds limit = kBoxLimit)
-    {
-        HWND box = WaitForOwnedWindow(dialog, L"#32770", limit);
-        if (box == nullptr) ADD_FAILURE() << "no message box; " << m_Product.DescribeWindows();
-        return box;
-    }
+    HWND WaitForBox(HWND dialog, Seconds limit = kBoxLimit) { return dialog_driver::WaitForBox(m_Product, dialog, limit); }
 
-    void Answer(HWND box, int buttonId)
-    {
-        ASSERT_TRUE(ClickButton(box, buttonId)) << "the box has no button " << buttonId;
-        ASSERT_TRUE(WaitUntilGone(box, kBoxLimit)) << "the box stays open; " << m_Product.DescribeWindows();
-    }
+    void Answer(HWND box, int buttonId) { AnswerBox(m_Product, box, buttonId); }
 
     // Update, the warning answered with OK (and the version question with Yes, if it comes).
     void StartUpdate(HWND dialog)
