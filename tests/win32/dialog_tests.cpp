@@ -21,7 +21,7 @@
 #include "app/texts.h"
 #include "resources/resource_ids.h"
 #include "resources/text_ids.h"
-#include "tests/win32/box_steps.h"
+#include "tests/win32/dialog_steps.h"
 #include "tests/win32/dialog_driver.h"
 
 #if !defined(VELQUOR_UPDATER_EXE) || !defined(VELQUOR_UPDATER_SIM_EXE) || !defined(VELQUOR_SCREENSHOT_DIR)
@@ -57,16 +57,9 @@ const TemplateTexts kGermanTemplate = {L"Beenden", L"Update", L"Hinweisfenster:"
 
 const char* LanguageCode() { return g_Language == LANGUAGE_GERMAN ? "de" : "en"; }
 
-std::wstring Text(uint32_t id)
-{
-    char16_t buffer[TEXT_BUFFER_SIZE];
-    int32_t length = LoadTableTextIn(g_Language, id, buffer, TEXT_BUFFER_SIZE);
-    EXPECT_GT(length, 0) << "the string table has no text " << id;
-    return std::wstring(reinterpret_cast<const wchar_t*>(buffer), static_cast<size_t>(length));
-}
+std::wstring Text(uint32_t id) { return TableText(g_Language, id); }
 
-// A rejection's hint: the status text, an empty line, the connection instructions.
-std::wstring HintWithSteps(uint32_t statusId) { return Text(statusId) + L"\r\n\r\n" + Text(TEXT_CONNECTION_STEPS); }
+std::wstring HintWithSteps(uint32_t statusId) { return dialog_driver::HintWithSteps(g_Language, statusId); }
 
 std::wstring Replaced(std::wstring text, const std::wstring& placeholder, const std::wstring& value)
 {

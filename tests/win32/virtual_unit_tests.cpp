@@ -23,7 +23,7 @@
 #include "catalogue/catalogue.h"
 #include "resources/resource_ids.h"
 #include "resources/text_ids.h"
-#include "tests/win32/box_steps.h"
+#include "tests/win32/dialog_steps.h"
 #include "tests/win32/dialog_driver.h"
 #include "tests/win32/virtual_unit/unit_install.h"
 #include "tests/win32/virtual_unit/unit_process.h"
@@ -63,15 +63,9 @@ const std::vector<uint8_t> kIdentification = {kStatus, kControllerInfo, kIdentit
 // The simulator's default controller (type 0x110fa0d2).
 constexpr uint32_t kDefaultType = 0x110FA0D2;
 
-std::wstring Text(uint32_t id)
-{
-    char16_t buffer[TEXT_BUFFER_SIZE];
-    int32_t length = LoadTableTextIn(LANGUAGE_ENGLISH, id, buffer, TEXT_BUFFER_SIZE);
-    EXPECT_GT(length, 0) << "the string table has no text " << id;
-    return std::wstring(reinterpret_cast<const wchar_t*>(buffer), static_cast<size_t>(length));
-}
+std::wstring Text(uint32_t id) { return TableText(LANGUAGE_ENGLISH, id); }
 
-std::wstring HintWithSteps(uint32_t statusId) { return Text(statusId) + L"\r\n\r\n" + Text(TEXT_CONNECTION_STEPS); }
+std::wstring HintWithSteps(uint32_t statusId) { return dialog_driver::HintWithSteps(LANGUAGE_ENGLISH, statusId); }
 
 std::wstring FailureMessage(uint32_t textId, const wchar_t* codes)
 {
