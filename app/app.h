@@ -52,6 +52,8 @@ void StartPresenceMonitor(UiWindow dialog);
 struct UnitEvaluation {
     uint32_t Serial;            // counts the evaluations, 0 before the first
     bool UnitFound;             // discovery opened a programming unit
+    bool UnitInUse;             // discovery passed over a unit another program holds (its path:
+                                // LastDiscovery().FirstInUse)
     bool IdentificationFailed;  // a unit was opened, but IdentifyUnit did not return 0
     int32_t Result;             // then: its result
     bool ControllerIgnored;     // an identified controller that admission ignores
@@ -89,6 +91,8 @@ void EndUpdateRun();
 // The parts of ResetProcessState that belong to the presence monitor and the update's run.
 void ResetMonitorState();
 void ResetTransferWindows();
-// Closes the link, shows the no-unit look, the box with the text and (unless `result` is the
-// link failure LINK_NO_DEVICE) the code line "result-system error", then the failure hint.
+// Closes the link, shows the no-unit look, ends the flash commands (device changes kept
+// meanwhile are handled now, so a unit plugged in anew is taken up), shows the box with the text
+// and (unless `result` is the link failure LINK_NO_DEVICE) the code line "result-system error",
+// then the failure hint.
 void FailureReport(const char16_t* text, const char16_t* caption, LinkResult result, uint32_t systemError);

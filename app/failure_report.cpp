@@ -10,6 +10,9 @@ void FailureReport(const char16_t* text, const char16_t* caption, LinkResult res
     CloseLink();
     g_Ui->EnableControl(IDC_UPDATE, false);
     RefreshVersionPanel();
+    // What was plugged in or out while the flash commands ran is handled now that the failed
+    // unit is given up: a unit plugged in anew is evaluated, and stays open for the next try.
+    EndFlashCommands();
 
     char16_t message[TEXT_BUFFER_SIZE];
     CopyText(message, TEXT_BUFFER_SIZE, text);

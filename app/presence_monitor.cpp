@@ -93,7 +93,8 @@ void ShowIncompatibleBox()
 void EvaluateUnit(EvaluationMoment moment)
 {
     int32_t result = DiscoverUnit();
-    g_LastEvaluation = {g_LastEvaluation.Serial + 1, LinkIsOpen(), result != LINK_OK && LinkIsOpen(), result, false, 0};
+    g_LastEvaluation = {g_LastEvaluation.Serial + 1, LinkIsOpen(), LastDiscovery().UnitsInUse != 0,
+                        result != LINK_OK && LinkIsOpen(), result, false, 0};
     if (result != LINK_OK) {
         if (moment == AT_START) {
             RejectWith(TEXT_NO_UNIT_HINT);

@@ -75,10 +75,12 @@ struct UiPlatform {
     // Ends the main dialog with `result`.
     void (*EndDialog)(UiWindow window, intptr_t result);
 
-    // While on, the screen keeps painting and answering the system during the link's waits
-    // (pauses, writes and reads): the edge handles its window messages there, and the dialog's
-    // logic must expect to be called from inside such a wait. Off again before the next
-    // evaluation of a unit.
+    // On from the first flash command to the last. While on, the screen keeps painting and
+    // answering the system during the link's waits (pauses, writes and reads): the edge handles
+    // its window messages there, and the dialog's logic must expect to be called from inside
+    // such a wait. The edge also holds off, as far as its system lets it, whatever would end or
+    // stall the program meanwhile (the end of the session, sleep, signals, a moved window).
+    // Off again before the next evaluation of a unit.
     void (*KeepResponsive)(bool on);
 };
 

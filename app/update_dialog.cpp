@@ -101,6 +101,8 @@ uint32_t FailureText(UpdateStep step)
     case UPDATE_STEP_PROTECT_OFF: return TEXT_PROTECT_OFF_FAILED_STEP;
     case UPDATE_STEP_ERASE: return TEXT_ERASE_FAILED;
     case UPDATE_STEP_ADDRESS: return TEXT_ADDRESS_FAILED;
+    case UPDATE_STEP_TEST_IMAGES: return TEXT_TEST_IMAGES_REFUSED;
+    case UPDATE_STEP_PROTECT_ON: return TEXT_PROTECT_ON_FAILED_STEP;
     case UPDATE_STEP_BLOCK:
     case UPDATE_STEP_NONE: break;
     }
@@ -123,8 +125,8 @@ void ShowOutcome(const UpdateOutcome& outcome)
         char16_t text[TEXT_BUFFER_SIZE];
         g_Ui->LoadText(TEXT_UPDATE_FAILED_CAPTION, caption, TEXT_BUFFER_SIZE);
         g_Ui->LoadText(FailureText(outcome.FailedStep), text, TEXT_BUFFER_SIZE);
-        // The failure report's box handles device changes as they come, like every box.
-        EndFlashCommands();
+        // The report gives the unit up first, then lets the device changes kept during the
+        // flash commands be handled, so that a unit plugged in anew meanwhile is taken up.
         FailureReport(text, caption, outcome.Result, outcome.SystemError);
         break;
     }

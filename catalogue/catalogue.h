@@ -40,3 +40,9 @@ extern const ImageInfo kImageSet[IMAGE_COUNT];
 // The bytes and size of the image with that id. False, with null and 0, when the set carries
 // no image of that id. The bytes are read in place and never freed.
 bool LookupImage(uint16_t id, const uint8_t** bytes, uint32_t* size);
+
+// Facts of the build: whether the carried images are the generated stand-ins (no folder of the
+// maker's images was given), and whether this build may write stand-ins to a real unit (made
+// only for the tests on real HID stacks).
+bool CarriedImagesAreStandIns();
+bool StandInImagesAllowedOnRealUnits();

@@ -45,7 +45,7 @@ bool MatchesOption(const char* arg, const char* name, const char** inlineValue)
 int32_t ParseCommandLine(int argc, const char* const* argv, CliOptions* options, char* error,
                          uint32_t errorCapacity)
 {
-    *options = CliOptions{COMMAND_NONE, false, false, nullptr, false, false, false, false, LANGUAGE_ENGLISH};
+    *options = CliOptions{COMMAND_NONE, false, false, nullptr, false, false, false, false, false, LANGUAGE_ENGLISH};
     if (errorCapacity > 0) error[0] = '\0';
 
     // --help wins over everything else on the line, mistakes included.
@@ -105,6 +105,8 @@ int32_t ParseCommandLine(int argc, const char* const* argv, CliOptions* options,
             options->Yes = true;
         } else if (std::strcmp(arg, "--realtime") == 0) {
             options->Realtime = true;
+        } else if (std::strcmp(arg, "--reinstall") == 0) {
+            options->Reinstall = true;
         } else if (arg[0] == '-' && arg[1] != '\0') {
             std::snprintf(error, errorCapacity, "unknown option '%s' (see --help)", arg);
             return -1;
@@ -154,7 +156,8 @@ void PrintHelp(std::FILE* out)
     Utf16ToUtf8(title, titleUtf8, static_cast<int32_t>(sizeof titleUtf8));
     std::fprintf(out, "velquor-flash: %s- the firmware updater on the terminal\n\n", titleUtf8);
     std::fputs(
-        "Usage: velquor-flash [--sim SCENARIO] [--trace] [--yes] [--lang en|de] [--realtime] COMMAND\n"
+        "Usage: velquor-flash [--sim SCENARIO] [--trace] [--yes] [--reinstall] [--lang en|de] [--realtime]\n"
+        "                     COMMAND\n"
         "\n"
         "Commands:\n"
         "  list       every HID interface the system shows, with vendor, product, report lengths\n"
@@ -166,15 +169,17 @@ void PrintHelp(std::FILE* out)
         "  update     the same, then, when the ESC is ready, write the carried firmware into it;\n"
         "             the confirmations and messages are printed and answered\n"
         "  watch      wait for units as the window does: show each one's versions and hint when\n"
-        "             it is plugged in; with --yes update each ready ESC once, one after another,\n"
-        "             with a summary line per ESC, until Ctrl-C (under --sim: until the fleet of\n"
-        "             the scenario has passed)\n"
+        "             it is plugged in; with --yes update each ready ESC whose firmware is older\n"
+        "             than the carried one (or missing) once, one after another, with a summary\n"
+        "             line per ESC, until Ctrl-C (under --sim: until the fleet of the scenario\n"
+        "             has passed); an ESC that is up to date is shown and left alone\n"
         "\n"
         "Options:\n"
         "  --sim SCENARIO  use the simulated programming unit, set up by SCENARIO ('' = defaults)\n"
         "  --trace         list every report written (>) and read (<) on stderr: the time in ms\n"
         "                  since the start, then each byte in hex\n"
         "  --yes           answer every confirmation with OK or Yes\n"
+        "  --reinstall     watch --yes: update also the ESCs that are up to date\n"
         "  --lang en|de    language of the texts; without it LC_ALL, LC_MESSAGES or LANG decides\n"
         "  --realtime      with --sim: wait for real; otherwise the pauses run on a virtual clock\n"
         "  --help          show this help\n"
@@ -185,7 +190,9 @@ void PrintHelp(std::FILE* out)
         "Messages, versions and hints go to stdout; the trace and the progress to stderr.\n"
         "Ctrl-C ends the program at once, except while the ESC is being written: then the first\n"
         "one only warns that stopping leaves the ESC without firmware, and a second one within 5\n"
-        "seconds stops all the same.\n"
+        "seconds stops all the same. SIGHUP (terminal closed) and SIGTERM (shutdown) that come\n"
+        "while the ESC is being written are held until it is finished; a closed output (a pipe\n"
+        "whose reader ended) never stops an update.\n"
         "\n"
         "Scenario (--sim): comma-separated key=value items; '' means every default.\n"
         "  unit=setbox|dialpuck|none   the programming unit                      (setbox)\n"
@@ -201,6 +208,10 @@ void PrintHelp(std::FILE* out)
         "                              protect-off erase address block block#K protect-on unlock;\n"
         "                              KIND: write read hang refuse:CODE state:N\n"
         "  unplug=OP                   the unit is pulled out just before OP\n"
+        "  extra=OP[:before|:after]    the unit sends a report of its own before OP's reply\n"
+        "                              (id 3), or the reply a second time after it\n"
+        "  busy=0|1                    another program holds the unit\n"
+        "  lost=0|1                    watch: plug-in and pull-out events are lost on the way\n"
         "  fleet=N                     watch: N ESCs one after another               (1)\n"
         "  broken=list|path|open|ids|caps   a platform call fails for the unit\n"
         "  Numbers are decimal or 0x-prefixed hexadecimal. Example:\n"
@@ -208,13 +219,16 @@ void PrintHelp(std::FILE* out)
         "\n"
         "Exit status:\n"
         "  0  identify: the unit was identified; status: the ESC is ready to update;\n"
-        "     update: the update succeeded; list: the list was shown; watch: every update\n"
-        "     succeeded\n"
+        "     update: the update succeeded; list: the list was shown; watch --sim: the fleet\n"
+        "     has passed and every update succeeded\n"
         "  1  identify: the result was not 0; update: the update failed; list: the system gave\n"
         "     no list; watch: an update failed, or device events could not be followed\n"
         "  2  a bad command line or scenario, or no USB back end in this build\n"
         "  3  a confirmation was answered Cancel or No; nothing was written\n"
         "  4  no ESC ready to update: the Update button never became enabled\n"
-        "  130  interrupted with Ctrl-C\n",
+        "  5  the programming unit is in use by another program; nothing was sent to it\n"
+        "  129, 143  SIGHUP or SIGTERM came while the ESC was being written, and the program\n"
+        "     ended once the ESC was finished\n"
+        "  130  interrupted with Ctrl-C; watch on a real unit always ends so\n",
         out);
 }

@@ -16,6 +16,7 @@ struct CliOptions {
     bool Trace;
     bool Yes;
     bool Realtime;
+    bool Reinstall;        // --reinstall: watch --yes also updates ESCs that are up to date
     bool LanguageGiven;
     TextLanguage Language;
 };

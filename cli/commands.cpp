@@ -6,7 +6,9 @@
 
 #include "app/app.h"
 #include "app/texts.h"
+#include "catalogue/catalogue.h"
 #include "cli/native_hid.h"
+#include "cli/terminal.h"
 #include "cli/terminal_texts.h"
 #include "cli/terminal_ui.h"
 #include "link/device_link.h"
@@ -132,6 +134,30 @@ void ListInterface(std::FILE* out, InterfaceList list, uint32_t index, int32_t p
     std::fprintf(out, "\n    %s\n", TerminalText(reason));
 }
 
+// A unit another program holds, when discovery found no other: said on the error stream.
+// True when it was said.
+bool TellUnitInUse()
+{
+    const UnitEvaluation& evaluation = LastUnitEvaluation();
+    if (evaluation.UnitFound || !evaluation.UnitInUse) return false;
+    char path[DISCOVERY_PATH_SIZE * 3];
+    Utf16ToUtf8(LastDiscovery().FirstInUse, path, static_cast<int32_t>(sizeof path));
+    std::fputs("velquor-flash: ", stderr);
+    std::fprintf(stderr, TerminalText(TT_UNIT_IN_USE), path);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+    return true;
+}
+
+// What the window shows of an update's end says nothing of a unit left locked: the terminal
+// adds it.
+void PrintUnlockNotice(std::FILE* out, const UpdateOutcome& outcome)
+{
+    if (outcome.End != UPDATE_SUCCEEDED || !outcome.UnitLeftLocked) return;
+    std::fprintf(out, "%s\n", TerminalText(TT_UNIT_LEFT_LOCKED));
+    std::fflush(out);
+}
+
 // The window opens: title, labels, registration, the first look at the unit.
 void OpenDialog()
 {
@@ -156,6 +182,14 @@ int RunIdentify(std::FILE* out)
     PrintLinkRecord(out);
     std::fflush(out);
     CloseLink();
+    if (result == LINK_NOT_FOUND && LastDiscovery().UnitsInUse != 0) {
+        char path[DISCOVERY_PATH_SIZE * 3];
+        Utf16ToUtf8(LastDiscovery().FirstInUse, path, static_cast<int32_t>(sizeof path));
+        std::fputs("velquor-flash: ", stderr);
+        std::fprintf(stderr, TerminalText(TT_UNIT_IN_USE), path);
+        std::fputc('\n', stderr);
+        return EXIT_UNIT_IN_USE;
+    }
     return result == LINK_OK ? EXIT_DONE : EXIT_FAILED;
 }
 
@@ -189,7 +223,9 @@ int RunStatus(std::FILE* out)
     PrintPanelAndHint(out);
     PrintEvaluationNotice(out);
     bool ready = TerminalControlEnabled(IDC_UPDATE);
+    bool inUse = TellUnitInUse();
     CloseDialog();
+    if (inUse) return EXIT_UNIT_IN_USE;
     return ready ? EXIT_DONE : EXIT_NOT_READY;
 }
 
@@ -199,8 +235,9 @@ int RunUpdate(std::FILE* out)
     PrintPanelAndHint(out);
     PrintEvaluationNotice(out);
     if (!TerminalControlEnabled(IDC_UPDATE)) {
+        bool inUse = TellUnitInUse();
         CloseDialog();
-        return EXIT_NOT_READY;
+        return inUse ? EXIT_UNIT_IN_USE : EXIT_NOT_READY;
     }
     std::fputc('\n', out);
     std::fflush(out);
@@ -215,8 +252,11 @@ int RunUpdate(std::FILE* out)
     case UPDATE_FAILED: status = EXIT_FAILED; break;
     }
     PrintPanelAndHint(out);
+    PrintUnlockNotice(out, outcome);
     CloseDialog();
-    return status;
+    // A signal held while the ESC was written ends the program now, with its own status.
+    int held = HeldTerminationStatus();
+    return held != 0 ? held : status;
 }
 
 namespace {
@@ -235,8 +275,9 @@ void PrintVersionText(std::FILE* out, uint16_t version)
     PrintText(out, text);
 }
 
-// "ESC 0x110fa0d2  1.24 -> 1.25  updated": one line per ESC that watch met.
-void PrintSummary(std::FILE* out, uint32_t typeCode, const UpdateOutcome& outcome)
+// "ESC 0x110fa0d2  1.24 -> 1.25  updated": one line per ESC that watch met. `leftAlone`: an ESC
+// that was up to date and was not updated.
+void PrintSummary(std::FILE* out, uint32_t typeCode, const UpdateOutcome& outcome, bool leftAlone)
 {
     std::fprintf(out, "%s 0x%08x  ", TerminalText(TT_SUMMARY_ESC), static_cast<unsigned>(typeCode));
     PrintVersionText(out, outcome.FirmwareBefore);
@@ -249,6 +290,7 @@ void PrintSummary(std::FILE* out, uint32_t typeCode, const UpdateOutcome& outcom
     case UPDATE_DECLINED_AT_REINSTALL: word = TT_SUMMARY_DECLINED; break;
     case UPDATE_FAILED: word = TT_SUMMARY_FAILED; break;
     }
+    if (leftAlone) word = TT_SUMMARY_UP_TO_DATE;
     std::fprintf(out, "  %s", TerminalText(word));
     if (outcome.End == UPDATE_FAILED && !(outcome.Result == LinkFailed(LINK_NO_DEVICE)))
         std::fprintf(out, " (0x%08x-0x%08x)", static_cast<unsigned>(outcome.Result.Code),
@@ -256,9 +298,16 @@ void PrintSummary(std::FILE* out, uint32_t typeCode, const UpdateOutcome& outcom
     std::fputc('\n', out);
 }
 
+// A controller whose firmware is the carried one or newer.
+bool UpToDate()
+{
+    uint16_t installed = ControllerFirmwareVersion();
+    return installed != FIRMWARE_VERSION_NONE && installed >= NewFirmwareVersionFor(ControllerTypeCode());
+}
+
 // A unit was evaluated: what the window would show, and the update when it is wanted and ready.
 // False when an update failed.
-bool ShowArrival(std::FILE* out, const char16_t* path, bool updateEach)
+bool ShowArrival(std::FILE* out, const char16_t* path, bool updateEach, bool reinstall)
 {
     std::fprintf(out, "--- %s: ", TerminalText(TT_WATCH_ARRIVED));
     PrintText(out, path);
@@ -269,18 +318,58 @@ bool ShowArrival(std::FILE* out, const char16_t* path, bool updateEach)
     if (!updateEach || !TerminalControlEnabled(IDC_UPDATE)) return true;
 
     uint32_t typeCode = ControllerTypeCode();
+    if (!reinstall && UpToDate()) {
+        // Shown and left alone: nothing is erased for the same firmware again.
+        UpdateOutcome untouched = {};
+        untouched.End = UPDATE_SUCCEEDED;
+        untouched.FirmwareBefore = untouched.FirmwareAfter = ControllerFirmwareVersion();
+        PrintSummary(out, typeCode, untouched, true);
+        std::fputc('\n', out);
+        std::fflush(out);
+        return true;
+    }
     UpdateOutcome outcome = UpdateSequence();
     PrintPanelAndHint(out);
+    PrintUnlockNotice(out, outcome);
     std::fputc('\n', out);
-    PrintSummary(out, typeCode, outcome);
+    PrintSummary(out, typeCode, outcome, false);
     std::fputc('\n', out);
     std::fflush(out);
     return outcome.End != UPDATE_FAILED;
 }
 
+// After an arrival that opened no unit: a unit that is there but can't be used, said once for
+// that arrival.
+void TellUnusableUnit()
+{
+    if (TellUnitInUse()) return;
+    const char* refused = UnitRefusedByPermission();
+    if (refused == nullptr) return;
+    std::fputs("velquor-flash: ", stderr);
+    std::fprintf(stderr, TerminalText(TT_PERMISSION_REFUSED), refused);
+    std::fprintf(stderr, "\n%s\n", TerminalText(TT_INSTALL_UDEV_RULE));
+    std::fflush(stderr);
+}
+
+// Whether the interface at `path` is in the system's list now.
+bool InterfacePresent(const char16_t* path)
+{
+    InterfaceList list = g_Hid->OpenInterfaceList();
+    if (list == 0) return false;
+    bool present = false;
+    char16_t listed[WATCH_PATH_SIZE];
+    for (uint32_t index = 0; !present; ++index) {
+        int32_t length = g_Hid->GetInterfacePath(list, index, listed, WATCH_PATH_SIZE);
+        if (length == INTERFACE_LIST_END) break;
+        present = length > 0 && static_cast<uint32_t>(length) < WATCH_PATH_SIZE && TextEqualsIgnoringAsciiCase(listed, path);
+    }
+    g_Hid->CloseInterfaceList(list);
+    return present;
+}
+
 }  // namespace
 
-int RunWatch(std::FILE* out, const DeviceEvents* events, bool updateEach)
+int RunWatch(std::FILE* out, const DeviceEvents* events, bool updateEach, bool reinstall)
 {
     if (events == nullptr || !events->Open()) {
         std::fprintf(stderr, "velquor-flash: %s\n", TerminalText(TT_WATCH_NO_EVENTS));
@@ -296,13 +385,32 @@ int RunWatch(std::FILE* out, const DeviceEvents* events, bool updateEach)
     OpenDialog();
     if (LastUnitEvaluation().UnitFound) {
         CopyText(shown, static_cast<int32_t>(WATCH_PATH_SIZE), g_Link.DevicePath);
-        if (!ShowArrival(out, shown, updateEach)) status = EXIT_FAILED;
+        if (!ShowArrival(out, shown, updateEach, reinstall)) status = EXIT_FAILED;
+    } else {
+        TellUnusableUnit();
     }
     char16_t path[WATCH_PATH_SIZE];
-    for (;;) {
+    int held = HeldTerminationStatus();
+    while (held == 0) {
         DeviceEventKind kind = DEVICE_ARRIVED;
         int32_t waited = events->Wait(WATCH_WAIT_MS, &kind, path, WATCH_PATH_SIZE);
         if (waited == DEVICE_EVENTS_END) break;
+        if (waited == DEVICE_EVENTS_LOST) {
+            // What the lost events would have told is read off the present state: the unit shown
+            // is gone when it is no longer listed (or its open link no longer answers), and a
+            // unit present and not open is one that arrived.
+            bool linkDead = LinkIsOpen() && !g_Hid->DiscardInput(g_Link.DeviceHandle);
+            if (shown[0] != u'\0' && (linkDead || !InterfacePresent(shown))) {
+                kind = DEVICE_REMOVED;
+                CopyText(path, static_cast<int32_t>(WATCH_PATH_SIZE), shown);
+            } else if (!LinkIsOpen()) {
+                kind = DEVICE_ARRIVED;
+                path[0] = u'\0';
+            } else {
+                continue;
+            }
+            waited = 1;
+        }
         if (waited < 0) {
             status = EXIT_FAILED;
             break;
@@ -312,9 +420,13 @@ int RunWatch(std::FILE* out, const DeviceEvents* events, bool updateEach)
         DeviceBroadcast broadcast = {DEVTYP_DEVICEINTERFACE, path};
         uint32_t evaluations = LastUnitEvaluation().Serial;
         HandleDeviceChange(kind == DEVICE_ARRIVED ? DBT_DEVICEARRIVAL_ : DBT_DEVICEREMOVECOMPLETE_, &broadcast);
-        if (kind == DEVICE_ARRIVED && LastUnitEvaluation().Serial != evaluations && LastUnitEvaluation().UnitFound) {
-            CopyText(shown, static_cast<int32_t>(WATCH_PATH_SIZE), path);
-            if (!ShowArrival(out, path, updateEach)) status = EXIT_FAILED;
+        bool evaluated = LastUnitEvaluation().Serial != evaluations;
+        if (kind == DEVICE_ARRIVED && evaluated && LastUnitEvaluation().UnitFound) {
+            CopyText(shown, static_cast<int32_t>(WATCH_PATH_SIZE), g_Link.DevicePath);
+            if (!ShowArrival(out, shown, updateEach, reinstall)) status = EXIT_FAILED;
+            held = HeldTerminationStatus();
+        } else if (kind == DEVICE_ARRIVED && evaluated) {
+            TellUnusableUnit();
         } else if (kind == DEVICE_REMOVED && shown[0] != u'\0' && TextEqualsIgnoringAsciiCase(shown, path)) {
             shown[0] = u'\0';
             std::fprintf(out, "--- %s: ", TerminalText(TT_WATCH_REMOVED));
@@ -325,5 +437,5 @@ int RunWatch(std::FILE* out, const DeviceEvents* events, bool updateEach)
     }
     events->Close();
     CloseDialog();
-    return status;
+    return held != 0 ? held : status;
 }

@@ -13,6 +13,7 @@ constexpr int EXIT_FAILED = 1;         // identify: result not 0; update: the up
 constexpr int EXIT_USAGE = 2;          // bad command line or scenario, no back end
 constexpr int EXIT_DECLINED = 3;       // a confirmation was answered Cancel or No
 constexpr int EXIT_NOT_READY = 4;      // Update never became enabled
+constexpr int EXIT_UNIT_IN_USE = 5;    // the only unit present is held by another program
 
 // Discovery and identification; prints "result: N" and every field of the link record.
 int RunIdentify(std::FILE* out);
@@ -30,6 +31,8 @@ int RunUpdate(std::FILE* out);
 
 // Waits for units as the window does, until no further event can come (or Ctrl-C): each unit
 // that arrives is evaluated and its panel and hint printed; with `updateEach` every ESC that
-// is ready is updated once and a summary line printed. Null `events`: this system can't tell
-// arrivals, 1 after saying so. 0 when every update succeeded, 1 otherwise.
-int RunWatch(std::FILE* out, const DeviceEvents* events, bool updateEach);
+// is ready and older than the carried firmware (or without any) is updated once and a summary
+// line printed; an ESC that is up to date is only updated with `reinstall`. Null `events`:
+// this system can't tell arrivals, 1 after saying so. 0 when every update succeeded, 1
+// otherwise; 128 + N when signal N came during an update's flash commands and was held.
+int RunWatch(std::FILE* out, const DeviceEvents* events, bool updateEach, bool reinstall);

@@ -45,7 +45,8 @@ int main(int argc, char** argv)
 
     SetTextLanguage(ChooseLanguage(options, ReadEnvironment));
     UseUtf8Terminal();
-    StartInterruptHandling(TerminalText(TT_INTERRUPT_WARNING), TerminalText(TT_INTERRUPTED_MID_TRANSFER));
+    StartInterruptHandling(TerminalText(TT_INTERRUPT_WARNING), TerminalText(TT_INTERRUPTED_MID_TRANSFER),
+                           TerminalText(TT_SIGNAL_HELD));
 
     const HidPlatform* hid = &kSimHidPlatform;
     if (options.Scenario == nullptr) {
@@ -86,7 +87,7 @@ int main(int argc, char** argv)
     case COMMAND_UPDATE: status = RunUpdate(stdout); break;
     case COMMAND_WATCH: {
         const DeviceEvents* events = options.Scenario != nullptr ? &kSimDeviceEvents : NativeDeviceEvents();
-        status = RunWatch(stdout, events, options.Yes);
+        status = RunWatch(stdout, events, options.Yes, options.Reinstall);
         break;
     }
     case COMMAND_NONE: break;

@@ -18,13 +18,17 @@ const char* UnitRefusedByPermission();
 enum DeviceEventKind : uint8_t { DEVICE_ARRIVED, DEVICE_REMOVED };
 // What Wait answers when no event can ever come again (a simulated fleet that has passed).
 constexpr int32_t DEVICE_EVENTS_END = -2;
+// What Wait answers when events were lost (the system's buffer for them overflowed): what is
+// plugged in now must be looked at afresh.
+constexpr int32_t DEVICE_EVENTS_LOST = -3;
 
 struct DeviceEvents {
     // Starts listening. False when this system can't tell arrivals and removals.
     bool (*Open)(void);
     // Waits up to `timeoutMs` for the next arrival or removal: 1 with its kind and the
     // interface's path (UTF-16, cut to `capacity` and terminated), 0 when the time passed
-    // without one, -1 on failure, DEVICE_EVENTS_END when none can come any more.
+    // without one, -1 on failure, DEVICE_EVENTS_LOST when some were lost, DEVICE_EVENTS_END
+    // when none can come any more.
     int32_t (*Wait)(uint32_t timeoutMs, DeviceEventKind* kind, char16_t* path, uint32_t capacity);
     void (*Close)(void);
 };

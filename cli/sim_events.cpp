@@ -16,6 +16,8 @@ int32_t SimEventsWait(uint32_t, DeviceEventKind* kind, char16_t* path, uint32_t 
     } else {
         return DEVICE_EVENTS_END;
     }
+    // lost=1: the change happened, but its event did not reach the program.
+    if (SimEventsLost()) return DEVICE_EVENTS_LOST;
     const char16_t* unitPath = SimUnitPath();
     uint32_t i = 0;
     for (; capacity > 0 && i + 1 < capacity && unitPath != nullptr && unitPath[i] != u'\0'; ++i) path[i] = unitPath[i];

@@ -13,6 +13,8 @@ namespace {
 // What the signal handler reads; it writes nothing but the last warning's time.
 const char* volatile g_Warning = "";
 const char* volatile g_Stopped = "";
+const char* volatile g_Held = "";
+volatile sig_atomic_t g_HeldSignal = 0;
 volatile sig_atomic_t g_Guarded = 0;
 volatile sig_atomic_t g_LineOpen = 0;
 volatile sig_atomic_t g_Warned = 0;
@@ -62,6 +64,34 @@ void OnInterrupt(int)
     _exit(EXIT_INTERRUPTED);
 }
 
+// SIGHUP (the terminal closed, the connection dropped) and SIGTERM (the system shuts down):
+// held while the controller is written, as they were never there otherwise.
+void OnTermination(int signalNumber)
+{
+    if (g_Guarded) {
+        if (g_HeldSignal != 0) return;
+        g_HeldSignal = signalNumber;
+        // The text's %s is the signal's name; no formatting function may run here.
+        const char* text = g_Held;
+        const char* mark = std::strstr(text, "%s");
+        if (g_LineOpen) WriteAll("\n");
+        g_LineOpen = 0;
+        if (mark == nullptr) {
+            WriteAll(text);
+        } else {
+            ssize_t ignored = write(STDERR_FILENO, text, static_cast<size_t>(mark - text));
+            (void)ignored;
+            WriteAll(signalNumber == SIGHUP ? "SIGHUP" : "SIGTERM");
+            WriteAll(mark + 2);
+        }
+        WriteAll("\n");
+        return;
+    }
+    if (g_LineOpen) WriteAll("\n");
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
+
 }  // namespace
 
 bool IsTerminal(std::FILE* stream)
@@ -80,18 +110,32 @@ uint32_t TerminalColumns(std::FILE* stream)
     return size.ws_col;
 }
 
-void StartInterruptHandling(const char* warning, const char* stopped)
+void StartInterruptHandling(const char* warning, const char* stopped, const char* held)
 {
     g_Warning = warning;
     g_Stopped = stopped;
+    g_Held = held;
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    // A wait that the interrupt breaks goes on by itself: the link's waits have their own limits.
+    // A wait that a signal breaks goes on by itself: the link's waits have their own limits.
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
+
+    action.sa_handler = OnTermination;
+    // One handler at a time: a SIGTERM does not cut into a SIGHUP's note.
+    sigaddset(&action.sa_mask, SIGHUP);
+    sigaddset(&action.sa_mask, SIGTERM);
+    sigaction(SIGHUP, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    // A closed output (`| head`, a terminal gone) makes writes fail instead of ending the
+    // program: an update runs to its end, and the exit status still tells how it ended.
+    signal(SIGPIPE, SIG_IGN);
 }
+
+int HeldTerminationStatus() { return g_HeldSignal != 0 ? 128 + g_HeldSignal : 0; }
 
 void GuardAgainstInterrupts(bool on)
 {

@@ -28,7 +28,18 @@ constexpr uint32_t SECOND_INTERRUPT_WINDOW_MS = 5000;
 // SECOND_INTERRUPT_WINDOW_MS writes `stopped` and ends the program. Either way a line the
 // error stream left open (a progress bar) is ended first, so the terminal is left clean. The
 // texts are kept as given (not copied): they must live as long as the program.
-void StartInterruptHandling(const char* warning, const char* stopped);
+//
+// It also takes over what else would end the program in a guarded stretch. POSIX: a closed
+// output (SIGPIPE) never ends it, at any time: writes to it fail and the program goes on;
+// SIGHUP and SIGTERM end it at once outside a guarded stretch, as they always do, and inside
+// one are held (`held`, with the signal's name for its %s, is written once) until the stretch
+// ends. Windows: the console's close, log-off and shutdown events are held the same way, as
+// long as Windows waits for the handler.
+void StartInterruptHandling(const char* warning, const char* stopped, const char* held);
+
+// The exit status of a signal held during a guarded stretch (128 + its number on POSIX), or 0
+// when none came. The caller ends the program with it once it has told the outcome.
+int HeldTerminationStatus();
 // Starts (true) or ends (false) the guarded stretch: while it lasts, stopping would leave the
 // controller without firmware.
 void GuardAgainstInterrupts(bool on);

@@ -67,6 +67,20 @@ bool TraceGetReportLengths(PlatformHandle handle, uint16_t* inputLength, uint16_
     return read;
 }
 
+bool TraceClaim(PlatformHandle handle)
+{
+    bool claimed = g_Forwarded->Claim(handle);
+    g_LastError = g_Forwarded->LastError();
+    return claimed;
+}
+
+bool TraceDiscardInput(PlatformHandle handle)
+{
+    bool discarded = g_Forwarded->DiscardInput(handle);
+    g_LastError = g_Forwarded->LastError();
+    return discarded;
+}
+
 bool TraceWriteReport(PlatformHandle handle, const uint8_t* report, uint32_t length, uint32_t timeoutMs)
 {
     bool written = g_Forwarded->WriteReport(handle, report, length, timeoutMs);
@@ -97,6 +111,8 @@ uint32_t TraceLastError(void) { return g_LastError; }
 
 uint64_t TraceMilliseconds(void) { return g_Forwarded->Milliseconds(); }
 
+bool TraceIsSimulation(void) { return g_Forwarded->IsSimulation(); }
+
 }  // namespace
 
 void StartTrace(const HidPlatform* forwarded, std::FILE* out)
@@ -109,6 +125,7 @@ void StartTrace(const HidPlatform* forwarded, std::FILE* out)
 
 const HidPlatform kTraceHidPlatform = {
     TraceOpenInterfaceList, TraceGetInterfacePath, TraceCloseInterfaceList, TraceOpen,
-    TraceGetIds,            TraceGetReportLengths, TraceWriteReport,        TraceReadReport,
-    TraceClose,             TraceSleep,            TraceLastError,          TraceMilliseconds,
+    TraceGetIds,            TraceGetReportLengths, TraceClaim,              TraceDiscardInput,
+    TraceWriteReport,       TraceReadReport,       TraceClose,              TraceSleep,
+    TraceLastError,         TraceMilliseconds,     TraceIsSimulation,
 };

@@ -73,14 +73,18 @@ bool FuzzRead(PlatformHandle, uint8_t* report, uint32_t length, uint32_t)
     return true;
 }
 
+bool FuzzClaim(PlatformHandle) { return true; }
+bool FuzzDiscard(PlatformHandle) { return true; }
+bool FuzzIsSimulation() { return true; }
 void FuzzClose(PlatformHandle) {}
 void FuzzSleep(uint32_t) {}
 uint32_t FuzzLastError() { return g_LastError; }
 uint64_t FuzzMilliseconds() { return 0; }
 
 const HidPlatform kFuzzHid = {
-    FuzzOpenList, FuzzGetPath, FuzzCloseList, FuzzOpen,  FuzzGetIds,    FuzzGetLengths,
-    FuzzWrite,    FuzzRead,    FuzzClose,     FuzzSleep, FuzzLastError, FuzzMilliseconds,
+    FuzzOpenList, FuzzGetPath,   FuzzCloseList, FuzzOpen,      FuzzGetIds,       FuzzGetLengths,   FuzzClaim,
+    FuzzDiscard,  FuzzWrite,     FuzzRead,      FuzzClose,     FuzzSleep,        FuzzLastError,    FuzzMilliseconds,
+    FuzzIsSimulation,
 };
 
 }  // namespace
@@ -100,8 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         (void)EraseFirmware();
         (void)SetWriteAddress();
         (void)WriteDataBlock(block, TakeByte() % (MAX_BLOCK_WORDS + 2));
-        WriteProtectOn();
-        ReleaseSystemLock();
+        (void)WriteProtectOn();
+        (void)ReleaseSystemLock();
     }
     CloseLink();
     return 0;

@@ -7,6 +7,20 @@
 const HidPlatform* g_Hid = nullptr;
 DeviceLink g_Link = {INVALID_PLATFORM_HANDLE, nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, {}, {}, 0};
 
+namespace {
+DiscoveryReport g_Discovery = {0, {}};
+
+void NoteUnitInUse(const char16_t* path)
+{
+    if (g_Discovery.UnitsInUse++ != 0) return;
+    uint32_t i = 0;
+    for (; path[i] != u'\0' && i + 1 < DISCOVERY_PATH_SIZE; ++i) g_Discovery.FirstInUse[i] = path[i];
+    g_Discovery.FirstInUse[i] = u'\0';
+}
+}  // namespace
+
+const DiscoveryReport& LastDiscovery() { return g_Discovery; }
+
 void ResetLinkRecord()
 {
     std::memset(&g_Link, 0, sizeof g_Link);
@@ -63,6 +77,7 @@ int32_t FetchInterfacePath(InterfaceList list, uint32_t index, char16_t** path)
 int32_t DiscoverUnit()
 {
     CloseLink();
+    g_Discovery = {0, {}};
 
     InterfaceList list = g_Hid->OpenInterfaceList();
     if (list == 0) return LINK_NO_INTERFACE_LIST;
@@ -80,6 +95,14 @@ int32_t DiscoverUnit()
         }
         uint16_t vendorId = 0, productId = 0;
         if (!g_Hid->GetIds(handle, &vendorId, &productId) || !IsProgrammingUnit(vendorId, productId)) {
+            g_Hid->Close(handle);
+            delete[] path;
+            continue;
+        }
+        // A unit that another program is talking to is left to it: requests of two programs
+        // would take each other's replies.
+        if (!g_Hid->Claim(handle)) {
+            NoteUnitInUse(path);
             g_Hid->Close(handle);
             delete[] path;
             continue;
@@ -119,12 +142,22 @@ int32_t ExchangeReports(const uint8_t request[REPORT_BUFFER_SIZE], uint8_t reply
         g_Link.InputReportLength < MIN_INPUT_REPORT_LENGTH || g_Link.InputReportLength > REPORT_BUFFER_SIZE)
         return LINK_LENGTHS_UNFIT;
 
+    // A report still waiting (a reply that came after its limit, one the unit sent on its own)
+    // would otherwise be read as this request's reply, and every later reply as the one before.
+    if (!g_Hid->DiscardInput(g_Link.DeviceHandle)) return LINK_WRITE_FAILED;
     if (!g_Hid->WriteReport(g_Link.DeviceHandle, request, g_Link.OutputReportLength, REPLY_TIMEOUT_MS)) return LINK_WRITE_FAILED;
     if (waitMs != 0) g_Hid->Sleep(waitMs);
-    reply[0] = REPORT_ID_REPLY;
-    if (!g_Hid->ReadReport(g_Link.DeviceHandle, reply, g_Link.InputReportLength, REPLY_TIMEOUT_MS))
-        return LINK_READ_FAILED;
-    return LINK_OK;
+
+    const uint64_t readStart = g_Hid->Milliseconds();
+    for (uint32_t skipped = 0;; ++skipped) {
+        uint64_t elapsed = g_Hid->Milliseconds() - readStart;
+        uint32_t left = elapsed >= REPLY_TIMEOUT_MS ? 0 : REPLY_TIMEOUT_MS - static_cast<uint32_t>(elapsed);
+        reply[0] = REPORT_ID_REPLY;
+        if (!g_Hid->ReadReport(g_Link.DeviceHandle, reply, g_Link.InputReportLength, left)) return LINK_READ_FAILED;
+        // Id 0: the unit numbers no reports, and whatever comes is the reply.
+        if (reply[0] == REPORT_ID_REPLY || reply[0] == 0) return LINK_OK;
+        if (skipped == MAX_SKIPPED_REPORTS) return LINK_READ_FAILED;
+    }
 }
 
 LinkResult StandardReplyCheck(const uint8_t reply[REPORT_BUFFER_SIZE])

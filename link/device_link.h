@@ -130,10 +130,21 @@ void CloseLink();
 bool IsProgrammingUnit(uint16_t vendorId, uint16_t productId);
 bool ReportLengthsFit(uint16_t inputLength, uint16_t outputLength);
 
-// Closes the old unit, finds the first programming unit among the present HID interfaces,
-// opens it and identifies it. Returns -1 (no interface list), -4 (no unit), or IdentifyUnit's
-// result; after a failed identification the unit stays open.
+// Closes the old unit, finds the first programming unit among the present HID interfaces that
+// no other program holds, opens and claims it and identifies it. Returns -1 (no interface
+// list), -4 (no unit), or IdentifyUnit's result; after a failed identification the unit stays
+// open.
 int32_t DiscoverUnit();
+
+// What the last discovery passed over besides foreign interfaces: programming units that
+// another program holds (they are skipped, as an interface that can't be opened is). The front
+// ends say it in their own words.
+constexpr uint32_t DISCOVERY_PATH_SIZE = 260;
+struct DiscoveryReport {
+    uint32_t UnitsInUse;                       // units found held by another program
+    char16_t FirstInUse[DISCOVERY_PATH_SIZE];  // the first one's path, cut to fit; "" when none
+};
+const DiscoveryReport& LastDiscovery();
 
 // Reads the unit's report lengths into the record. 0, or -1 when there is no unit, the
 // capabilities can't be read, or the lengths don't fit the report buffers.
@@ -141,6 +152,11 @@ int32_t ReadReportLengths();
 
 // Writes one request and reads one reply (byte 0 set to 2 before the read), with a pause of
 // `waitMs` between them. 0, -1 (no unit), -2 (write failed) or -3 (read failed or timed out).
+// Input reports that were waiting before the request are thrown away first, so that a reply
+// can only be a report that arrived after its request. On a unit whose reports carry ids, a
+// report with another id than the reply's is the unit's own and no reply: it is skipped and
+// the read goes on within the same limit (at most MAX_SKIPPED_REPORTS of them).
+constexpr uint32_t MAX_SKIPPED_REPORTS = 32;
 int32_t ExchangeReports(const uint8_t request[REPORT_BUFFER_SIZE], uint8_t reply[REPORT_BUFFER_SIZE],
                         uint32_t waitMs);
 

@@ -38,10 +38,12 @@ LinkResult SetSystemLock()
     return reply[3] == 1 ? LinkSucceeded() : UnitUnconfirmed();
 }
 
-void ReleaseSystemLock()
+LinkResult ReleaseSystemLock()
 {
     uint8_t reply[REPORT_BUFFER_SIZE];
-    (void)SendParameterCommand(CMD_SYSTEM_LOCK, 0, reply);
+    int32_t result = SendParameterCommand(CMD_SYSTEM_LOCK, 0, reply);
+    if (result != LINK_OK) return LinkFailed(result);
+    return StandardReplyCheck(reply);
 }
 
 LinkResult WriteProtectOff()
@@ -53,10 +55,12 @@ LinkResult WriteProtectOff()
     return reply[3] == 0 ? LinkSucceeded() : UnitUnconfirmed();
 }
 
-void WriteProtectOn()
+LinkResult WriteProtectOn()
 {
     uint8_t reply[REPORT_BUFFER_SIZE];
-    (void)SendParameterCommand(CMD_WRITE_PROTECT, 1, reply);
+    int32_t result = SendParameterCommand(CMD_WRITE_PROTECT, 1, reply);
+    if (result != LINK_OK) return LinkFailed(result);
+    return StandardReplyCheck(reply);
 }
 
 LinkResult EraseFirmware()

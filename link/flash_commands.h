@@ -18,9 +18,9 @@ constexpr uint32_t ERASE_REPLY_DELAY_MS = 1000;
 constexpr uint32_t MAX_BLOCK_WORDS = 14;
 
 LinkResult SetSystemLock();     // ok, a link failure, or unconfirmed when reply byte 3 is not 1
-void ReleaseSystemLock();       // reply read and not examined
+LinkResult ReleaseSystemLock(); // ok, a link failure, or the unit's refusal (standard reply check)
 LinkResult WriteProtectOff();   // ok, a link failure, the unit's refusal, or unconfirmed
-void WriteProtectOn();          // reply read and not examined
+LinkResult WriteProtectOn();    // ok, a link failure, or the unit's refusal (standard reply check)
 LinkResult EraseFirmware();     // ok, a link failure, or the unit's refusal; reads 1000 ms after the write
 LinkResult SetWriteAddress();   // ok, a link failure, or the unit's refusal
 

@@ -44,9 +44,22 @@ struct HidPlatform {
     // False when the capabilities can't be read.
     bool (*GetReportLengths)(PlatformHandle handle, uint16_t* inputLength, uint16_t* outputLength);
 
-    // Writes one output report of exactly `length` bytes; blocks until it is sent, but gives up
-    // (and cancels it) after `timeoutMs` milliseconds. False when the whole report could not be
-    // sent in time (the last error tells why). True leaves the last error at 0.
+    // Claims an open programming unit for this program alone, for as long as the handle stays
+    // open: a second program that opens the same unit gets false here. False only when another
+    // program holds the unit (the last error tells the edge's code for "busy"); an edge that can
+    // make no claim at all answers true.
+    bool (*Claim)(PlatformHandle handle);
+
+    // Throws away every input report that has arrived and was not read yet, so that the next
+    // read returns a report that arrived after this call. Never waits. False when the interface
+    // can't be used any more (the last error tells why).
+    bool (*DiscardInput)(PlatformHandle handle);
+
+    // Writes one output report of exactly `length` bytes and returns when it is sent. The wait
+    // is bounded: the edge gives up (and cancels the write) after `timeoutMs` milliseconds, or,
+    // where the system bounds every write itself, leaves the bound to the system and says which
+    // in its own comments. False when the whole report could not be sent (the last error tells
+    // why). True leaves the last error at 0.
     bool (*WriteReport)(PlatformHandle handle, const uint8_t* report, uint32_t length, uint32_t timeoutMs);
 
     // Reads the next input report, `length` bytes, into `report`. Gives up after `timeoutMs`
@@ -64,8 +77,13 @@ struct HidPlatform {
     // The calling thread's last platform error code (GetLastError on Windows).
     uint32_t (*LastError)(void);
 
-    // A monotonic clock in milliseconds, for traces (the virtual clock under simulation).
+    // A monotonic clock in milliseconds, for traces and for the limit of a reply that is
+    // preceded by other reports (the virtual clock under simulation).
     uint64_t (*Milliseconds)(void);
+
+    // True when the unit behind this table is a simulation, which may be given the generated
+    // stand-in images; false for every real HID stack.
+    bool (*IsSimulation)(void);
 };
 
 // The table in use. Set once at start, before the first discovery.

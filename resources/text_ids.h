@@ -38,4 +38,7 @@
 #define TEXT_LABEL_CONTROLLER        40041
 #define TEXT_NO_IMAGE_FOR_CONTROLLER 40042  // no carried firmware fits the attached controller
 #define TEXT_CONTROLLER_CHANGED      40043  // another controller than the one the update was started for
+#define TEXT_PROTECT_ON_FAILED_STEP  40044  // the image is written, the protection not on again
+#define TEXT_TEST_IMAGES_REFUSED     40045  // a build with stand-in images and a real unit
+#define TEXT_FLASH_BLOCKS_SHUTDOWN   40046  // the reason given to the system for holding off its end
 // 60001..60008: texts of a programming-unit update, carried, not shown.

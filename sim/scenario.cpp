@@ -156,6 +156,8 @@ constexpr NumberKey NUMBER_KEYS[] = {
     {"inlen", 1, 0xFFFF, "1..65535"},
     {"outlen", 1, 0xFFFF, "1..65535"},
     {"fleet", 1, SIM_MAX_FLEET, "1..64"},
+    {"busy", 0, 1, "0..1"},
+    {"lost", 0, 1, "0..1"},
 };
 constexpr uint32_t NUMBER_KEY_COUNT = sizeof(NUMBER_KEYS) / sizeof(NUMBER_KEYS[0]);
 
@@ -175,8 +177,37 @@ void StoreNumber(SimScenario* s, uint32_t key, uint64_t v)
     case 10: s->InputLength = static_cast<uint16_t>(v); break;
     case 11: s->OutputLength = static_cast<uint16_t>(v); break;
     case 12: s->Fleet = static_cast<uint32_t>(v); break;
+    case 13: s->Busy = v != 0; break;
+    case 14: s->EventsLost = v != 0; break;
     default: break;
     }
+}
+
+// The message of an operation name that ParseOp did not take. Always -1.
+int32_t FailOp(char* error, uint32_t capacity, Piece item, Piece opText, bool badBlock)
+{
+    char what[ITEM_CAPACITY + 40];
+    char opName[ITEM_CAPACITY];
+    Text(opText, opName);
+    std::snprintf(what, sizeof what, badBlock ? BAD_BLOCK_FORMAT : "unknown operation '%s'", opName);
+    return Fail(error, capacity, what, item);
+}
+
+// extra=OP, extra=OP:before or extra=OP:after.
+int32_t ParseExtra(Piece item, Piece value, SimScenario* s, char* error, uint32_t capacity)
+{
+    uint32_t colon = 0;
+    while (colon < value.Length && value.Begin[colon] != ':') ++colon;
+    Piece opText = Trim(Piece{value.Begin, colon});
+    s->ExtraAfter = false;
+    if (colon < value.Length) {
+        Piece when = Trim(After(value, colon + 1));
+        if (Equals(when, "after")) s->ExtraAfter = true;
+        else if (!Equals(when, "before")) return Fail(error, capacity, "extra takes OP, OP:before or OP:after", item);
+    }
+    bool badBlock = false;
+    if (!ParseOp(opText, &s->ExtraOp, &s->ExtraBlock, &badBlock)) return FailOp(error, capacity, item, opText, badBlock);
+    return 0;
 }
 
 int32_t ParseFault(Piece item, Piece value, SimScenario* s, char* error, uint32_t capacity)
@@ -190,13 +221,7 @@ int32_t ParseFault(Piece item, Piece value, SimScenario* s, char* error, uint32_
 
     SimFault fault{};
     bool badBlock = false;
-    if (!ParseOp(opText, &fault.Op, &fault.Block, &badBlock)) {
-        char what[ITEM_CAPACITY + 40];
-        char opName[ITEM_CAPACITY];
-        Text(opText, opName);
-        std::snprintf(what, sizeof what, badBlock ? BAD_BLOCK_FORMAT : "unknown operation '%s'", opName);
-        return Fail(error, capacity, what, item);
-    }
+    if (!ParseOp(opText, &fault.Op, &fault.Block, &badBlock)) return FailOp(error, capacity, item, opText, badBlock);
 
     uint64_t n = 0;
     // The kinds that carry a value, named without it.
@@ -251,6 +276,11 @@ void SimDefaultScenario(SimScenario* out)
     out->FaultCount = 0;
     out->UnplugOp = SIM_OP_NONE;
     out->UnplugBlock = 0;
+    out->ExtraOp = SIM_OP_NONE;
+    out->ExtraBlock = 0;
+    out->ExtraAfter = false;
+    out->Busy = false;
+    out->EventsLost = false;
     out->Broken = 0;
 }
 
@@ -268,6 +298,7 @@ int32_t SimParseScenario(const char* scenario, SimScenario* out, char* error, ui
     bool seenNumber[NUMBER_KEY_COUNT] = {};
     bool seenUnit = false;
     bool seenUnplug = false;
+    bool seenExtra = false;
 
     uint32_t position = 0;
     while (position <= whole.Length) {
@@ -304,14 +335,14 @@ int32_t SimParseScenario(const char* scenario, SimScenario* out, char* error, ui
             if (seenUnplug) return Fail(error, errorCapacity, "repeated key 'unplug'", item);
             seenUnplug = true;
             bool badBlock = false;
-            if (!ParseOp(value, &out->UnplugOp, &out->UnplugBlock, &badBlock)) {
-                char what[ITEM_CAPACITY + 40];
-                char opName[ITEM_CAPACITY];
-                Text(value, opName);
-                std::snprintf(what, sizeof what,
-                              badBlock ? BAD_BLOCK_FORMAT : "unknown operation '%s'", opName);
-                return Fail(error, errorCapacity, what, item);
-            }
+            if (!ParseOp(value, &out->UnplugOp, &out->UnplugBlock, &badBlock))
+                return FailOp(error, errorCapacity, item, value, badBlock);
+            continue;
+        }
+        if (Equals(key, "extra")) {
+            if (seenExtra) return Fail(error, errorCapacity, "repeated key 'extra'", item);
+            seenExtra = true;
+            if (ParseExtra(item, value, out, error, errorCapacity) != 0) return -1;
             continue;
         }
         if (Equals(key, "broken")) {

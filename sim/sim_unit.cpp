@@ -64,6 +64,7 @@ struct SimInterface {
 
 struct SimHandle {
     bool InUse;
+    bool Claimed;
     uint32_t Interface;
     uint32_t Epoch;
 };
@@ -86,6 +87,8 @@ struct Simulator {
     SimHandle Handles[MAX_HANDLES];
     SimList Lists[MAX_LISTS];
     uint32_t BadCloses;
+    uint32_t Claims;
+    uint32_t Discarded;
     uint32_t LastError;
     uint32_t LastRefusal;
     bool UnplugDone;
@@ -477,8 +480,27 @@ void QueueReply(SimDevice* d, const uint8_t* reply, bool lost)
     ++d->QueueCount;
 }
 
+// The unit's own input report (extra=OP:before): another id than a reply's, and bytes that
+// would read as a success if it were taken for one.
+void QueueOwnReport(SimDevice* d)
+{
+    uint8_t report[REPORT_BUFFER_SIZE] = {};
+    report[0] = SIM_EXTRA_REPORT_ID;
+    report[1] = 0x01;
+    report[3] = 0x01;
+    QueueReply(d, report, false);
+}
+
+// Queues a reply, with the extra report of the scenario around it when `extra`.
+void QueueWithExtra(SimDevice* d, const uint8_t* reply, bool lost, bool extra)
+{
+    if (extra && !g_Sim.Scenario.ExtraAfter) QueueOwnReport(d);
+    QueueReply(d, reply, lost);
+    if (extra && g_Sim.Scenario.ExtraAfter) QueueReply(d, reply, false);
+}
+
 // A request reached a unit (the write succeeded): carry it out, faults included.
-void Receive(SimDevice* d, bool isFirst, const uint8_t* request, SimOp op, const SimFault* fault)
+void Receive(SimDevice* d, bool isFirst, const uint8_t* request, SimOp op, const SimFault* fault, bool extra)
 {
     uint8_t reply[REPORT_BUFFER_SIZE];
     if (fault != nullptr && fault->Kind == SIM_FAULT_HANG) return;
@@ -486,7 +508,7 @@ void Receive(SimDevice* d, bool isFirst, const uint8_t* request, SimOp op, const
         std::memset(reply, 0, sizeof reply);
         reply[0] = REPORT_ID_REPLY;
         Refuse(reply, fault->Value, StateByteOf(*d, op));
-        QueueReply(d, reply, false);
+        QueueWithExtra(d, reply, false, extra);
         return;
     }
     bool done = Answer(d, isFirst, request, reply);
@@ -501,7 +523,7 @@ void Receive(SimDevice* d, bool isFirst, const uint8_t* request, SimOp op, const
             if (d->Protected) EndWriteSession(d);
         }
     }
-    QueueReply(d, reply, fault != nullptr && fault->Kind == SIM_FAULT_READ);
+    QueueWithExtra(d, reply, fault != nullptr && fault->Kind == SIM_FAULT_READ, extra);
 }
 
 // ---- The table's functions ----
@@ -586,6 +608,7 @@ PlatformHandle SimOpen(const char16_t* path)
             if (h.InUse) continue;
             const SimDevice* device = DeviceOf(i);
             h.InUse = true;
+            h.Claimed = false;
             h.Interface = i;
             h.Epoch = device != nullptr ? device->Epoch : 0;
             ++g_Sim.Interfaces[i].Opens;
@@ -680,6 +703,7 @@ bool SimWriteReport(PlatformHandle handle, const uint8_t* report, uint32_t lengt
     if (op == SIM_OP_BLOCK) ++device->BlockRequests;
 
     const SimFault* fault = nullptr;
+    bool extra = false;
     if (isFirst) {
         if (!g_Sim.UnplugDone &&
             OpMatches(g_Sim.Scenario.UnplugOp, g_Sim.Scenario.UnplugBlock == 0 ? 1 : g_Sim.Scenario.UnplugBlock, op,
@@ -690,10 +714,11 @@ bool SimWriteReport(PlatformHandle handle, const uint8_t* report, uint32_t lengt
         }
         fault = FaultFor(op, device->BlockRequests);
         if (fault != nullptr && fault->Kind == SIM_FAULT_WRITE) return fail(SIM_ERROR_GEN_FAILURE);
+        extra = OpMatches(g_Sim.Scenario.ExtraOp, g_Sim.Scenario.ExtraBlock, op, device->BlockRequests);
     }
 
     Advance(1);  // the report travels in one USB frame
-    Receive(device, isFirst, request, op, fault);
+    Receive(device, isFirst, request, op, fault, extra);
     g_Sim.LastError = SIM_ERROR_SUCCESS;
     LogTraffic(SIM_DIR_WRITE, true, interfaceIndex, report, length, 0);
     return true;
@@ -745,8 +770,45 @@ void SimClose(PlatformHandle handle)
         return;
     }
     g_Sim.Handles[slot].InUse = false;
+    g_Sim.Handles[slot].Claimed = false;
     ++g_Sim.Interfaces[g_Sim.Handles[slot].Interface].Closes;
 }
+
+bool SimClaim(PlatformHandle handle)
+{
+    int32_t slot = UsableHandle(handle);
+    if (slot < 0) return false;
+    uint32_t i = g_Sim.Handles[slot].Interface;
+    bool held = g_Sim.Interfaces[i].Role == SIM_ROLE_UNIT && g_Sim.Scenario.Busy;
+    for (uint32_t other = 0; other < MAX_HANDLES; ++other) {
+        const SimHandle& h = g_Sim.Handles[other];
+        held = held || (h.InUse && h.Claimed && h.Interface == i && static_cast<int32_t>(other) != slot);
+    }
+    if (held) {
+        g_Sim.LastError = SIM_ERROR_BUSY;
+        return false;
+    }
+    g_Sim.Handles[slot].Claimed = true;
+    ++g_Sim.Claims;
+    g_Sim.LastError = SIM_ERROR_SUCCESS;
+    return true;
+}
+
+bool SimDiscardInput(PlatformHandle handle)
+{
+    int32_t slot = UsableHandle(handle);
+    if (slot < 0) return false;
+    SimDevice* device = DeviceOf(g_Sim.Handles[slot].Interface);
+    if (device != nullptr) {
+        g_Sim.Discarded += device->QueueCount;
+        device->QueueHead = 0;
+        device->QueueCount = 0;
+    }
+    g_Sim.LastError = SIM_ERROR_SUCCESS;
+    return true;
+}
+
+bool SimIsSimulation() { return true; }
 
 void SimSleep(uint32_t milliseconds) { Advance(milliseconds); }
 
@@ -757,8 +819,9 @@ uint64_t SimMilliseconds() { return NowMs(); }
 }  // namespace
 
 const HidPlatform kSimHidPlatform = {
-    SimOpenInterfaceList, SimGetInterfacePath, SimCloseInterfaceList, SimOpen,  SimGetIds,   SimGetReportLengths,
-    SimWriteReport,       SimReadReport,       SimClose,              SimSleep, SimLastError, SimMilliseconds,
+    SimOpenInterfaceList, SimGetInterfacePath, SimCloseInterfaceList, SimOpen,         SimGetIds,
+    SimGetReportLengths,  SimClaim,            SimDiscardInput,       SimWriteReport,  SimReadReport,
+    SimClose,             SimSleep,            SimLastError,          SimMilliseconds, SimIsSimulation,
 };
 
 // ---- Configuration ----
@@ -841,6 +904,8 @@ bool SimPlugInNextController()
     return true;
 }
 
+bool SimEventsLost() { return g_Sim.Scenario.EventsLost; }
+
 bool SimUnitPresent() { return g_Sim.Scenario.Unit != SIM_UNIT_NONE && g_Sim.Devices[0].Present; }
 
 uint64_t SimNow() { return NowMs(); }
@@ -909,6 +974,10 @@ uint32_t SimOpenListCount()
 }
 
 uint32_t SimBadCloseCount() { return g_Sim.BadCloses; }
+
+uint32_t SimClaimCount() { return g_Sim.Claims; }
+
+uint32_t SimDiscardedReports() { return g_Sim.Discarded; }
 
 bool SimUnitLocked() { return g_Sim.Devices[0].Locked; }
 

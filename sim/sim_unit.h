@@ -41,6 +41,7 @@ constexpr uint32_t SIM_ERROR_INVALID_PARAMETER = 87;     // null buffer, a lengt
 constexpr uint32_t SIM_ERROR_DEVICE_NOT_CONNECTED = 1167;  // the unit was unplugged (also stale handles
                                                            // of a unit plugged in again)
 constexpr uint32_t SIM_ERROR_TIMEOUT = 1460;             // ReadReport: no reply within the time-out
+constexpr uint32_t SIM_ERROR_BUSY = 170;                 // Claim: another program holds the unit
 
 // ---- The unit's own error codes, in a refusing reply (byte 1 = 0xFF, bytes 4..7) ----------
 //
@@ -62,6 +63,8 @@ constexpr uint32_t SIM_UNIT_ERROR_FLASH_FULL = 0x0E0C;       // data beyond the 
 // ---- Fixed facts of the simulated hardware ----------------------------------------------
 
 constexpr uint32_t SIM_FLASH_SIZE = 128 * 1024;
+// The report id of the input reports the unit sends on its own (extra=OP).
+constexpr uint8_t SIM_EXTRA_REPORT_ID = 3;
 // Data blocks of 48 bytes the flash can take (the last one in part): block#K beyond it is refused.
 constexpr uint32_t SIM_MAX_BLOCKS = (SIM_FLASH_SIZE + 47) / 48;
 constexpr uint16_t SIM_OTHER_VENDOR_ID = 0x16C0;   // the foreign interfaces (others=N)
@@ -118,6 +121,14 @@ constexpr uint32_t SIM_SECOND_UNIT_VERSION = 0x00011800;   // the second unit (n
 //                        leaves the protection on, and later flash commands are refused.
 //   unplug=OP    the unit is pulled out just before OP's request (its first occurrence): that
 //                write and everything after it fails with 1167; the unit leaves the list
+//   extra=OP[:before|:after]  the unit sends an input report of its own around OP's reply (every
+//                block's for block): before it (default) a report with id SIM_EXTRA_REPORT_ID, as
+//                a unit's own event report; after it, the reply a second time, as a reply that
+//                comes late. A program that takes whatever report comes next as the reply reads
+//                every later reply one request too late.
+//   busy=0|1     another program holds the unit: Claim fails for it (with SIM_ERROR_BUSY)
+//   lost=0|1     watch: the fleet's plug-ins and pull-outs reach the program only as "events
+//                were lost", as when the system's buffer for them overflowed
 //   broken=WHAT  a platform call fails for the unit's interface, repeatable: list (no interface
 //                list at all), path (its path can't be read), open, ids, caps
 //   Numbers are decimal or 0x-prefixed hexadecimal.
@@ -178,6 +189,11 @@ struct SimScenario {
     SimFault Faults[SIM_MAX_FAULTS];
     SimOp UnplugOp;        // SIM_OP_NONE: never
     uint32_t UnplugBlock;  // SIM_OP_BLOCK: 0 = the first block, K = the K-th
+    SimOp ExtraOp;         // SIM_OP_NONE: never
+    uint32_t ExtraBlock;   // SIM_OP_BLOCK: 0 = every block, K = the K-th
+    bool ExtraAfter;       // the extra report follows the reply (a second copy of it)
+    bool Busy;             // another program holds the unit
+    bool EventsLost;       // watch sees "events lost" instead of arrivals and removals
     uint8_t Broken;        // SIM_BROKEN_* bits
 };
 
@@ -214,6 +230,8 @@ void SimUnplug();
 // application version the last run left (flash memory keeps its content).
 void SimPlugIn();
 bool SimUnitPresent();
+// lost=1: the events of plugging in and out are lost on their way to the program.
+bool SimEventsLost();
 // The next controller of the fleet (fleet=N): the unit, pulled out before, comes back with a
 // fresh controller as the scenario describes it (its firmware and flash as at the start).
 // False when the unit is still in, or the fleet has no controller left.
@@ -242,6 +260,8 @@ uint32_t SimCloseCount(uint32_t index);        // Closes of handles of that inte
 uint32_t SimOpenHandleCount();                 // handles open now (all interfaces)
 uint32_t SimOpenListCount();                   // interface lists open now
 uint32_t SimBadCloseCount();                   // Close / CloseInterfaceList of something not open
+uint32_t SimClaimCount();                      // successful Claims of the unit since configuration
+uint32_t SimDiscardedReports();                // input reports thrown away by DiscardInput
 
 // ---- The unit and the controller's flash -------------------------------------------------
 

@@ -213,6 +213,28 @@ const CliCase kCases[] = {
     {"watch_without_yes_only_shows", {"--sim", "fleet=2", "--lang", "en", "watch"}, 0,
      {"--- Programming unit connected: ", kReady}, {"[important note]", "updated"}, {}},
 
+    {"watch_leaves_up_to_date_alone", {"--sim", "fleet=2,fw=0x0119", "--lang", "en", "--yes", "watch"}, 0,
+     {"ESC 0x110fa0d2  1.25 -> 1.25  up to date, left alone\n"}, {"[important note]", "updated"}, {}},
+    {"watch_reinstall", {"--sim", "fleet=2,fw=0x0119", "--lang", "en", "--yes", "--reinstall", "watch"}, 0,
+     {"ESC 0x110fa0d2  1.25 -> 1.25  updated\n", "[Newer firmware found.]"}, {"left alone"}, {}},
+    // Events lost on the way: what is plugged in is read off the system's list instead.
+    {"watch_lost_events", {"--sim", "fleet=3,fw=0x0100,lost=1", "--lang", "en", "--yes", "watch"}, 0,
+     {"ESC 0x110fa0d2  1.0 -> 1.25  updated\n", "--- Programming unit removed: "}, {"failed"}, {}},
+
+    // The closing commands, a unit in use.
+    {"update_protect_on_refused", {"--sim", "fail=protect-on:refuse:5", "--lang", "en", "--yes", "update"}, 1,
+     {"The new firmware was written, but the ESC could not be finished",
+      "errorcode: 0x00000005-0x00000000", kFailureHint},
+     {kSuccess}, {}},
+    {"update_protect_on_unplugged", {"--sim", "unplug=protect-on", "--lang", "de", "--yes", "update"}, 1,
+     {"Die neue Firmware wurde geschrieben, aber der Regler konnte nicht abgeschlossen werden"}, {}, {}},
+    {"update_unlock_refused", {"--sim", "fail=unlock:refuse:3", "--lang", "en", "--yes", "update"}, 0,
+     {kSuccess, "The programming unit stays locked until it is unplugged and plugged in again"}, {}, {}},
+    {"status_unit_in_use", {"--sim", "busy=1", "--lang", "en", "status"}, 5, {"No programming unit was found"}, {},
+     {"velquor-flash: \\\\?\\hid#vid_21b8&pid_0002", ": in use by another program; nothing was sent to it."}},
+    {"update_unit_in_use", {"--sim", "busy=1", "--lang", "de", "--yes", "update"}, 5, {},
+     {"[important note]", "[Wichtiger Hinweis]"}, {"wird von einem anderen Programm verwendet"}},
+
     // What the dialog keeps to itself, said in one line.
     {"notice_ignored_controller", {"--sim", "type=0x0a0640fa", "--lang", "en", "status"}, 4,
      {"The ESC connected (type 0x0a0640fa) is one this updater leaves alone: nothing is changed on it.\n"}, {}, {}},

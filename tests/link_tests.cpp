@@ -8,7 +8,10 @@
 #include "app/app.h"
 #include "link/device_link.h"
 #include "link/flash_commands.h"
+#include "catalogue/catalogue.h"
+#include "resources/resource_ids.h"
 #include "sim/sim_unit.h"
+#include "tests/support/recording_ui.h"
 #include "tests/support/sim_session.h"
 
 namespace {
@@ -426,6 +429,73 @@ TEST_F(Link, UnitThatHangsIsGivenUpAfterTheTimeLimit)
     EXPECT_EQ(SetSystemLock(), LinkFailed(LINK_READ_FAILED));
     EXPECT_GE(SimNow() - before, REPLY_TIMEOUT_MS);
     EXPECT_EQ(SimulatedLastError(), SIM_ERROR_TIMEOUT);
+}
+
+// A reply is the first report with the reply's id that arrives after its request: a report of
+// the unit's own is skipped, a second copy of a reply is thrown away before the next request.
+// Either way the update ends exactly as it would without it, refusals included.
+TEST_F(Link, RepliesBelongToTheirRequestWhateverElseTheUnitSends)
+{
+    const struct {
+        const char* Scenario;
+        bool Succeeds;
+        uint32_t Discarded;  // reports thrown away before a request
+    } kCases[] = {
+        {"extra=block#5", true, 0},
+        {"extra=block#5:after", true, 1},
+        {"extra=block", true, 0},
+        {"extra=block:after", true, 2048},
+        {"extra=status:after", true, 1},
+        {"extra=erase", true, 0},
+        {"extra=block#5:after,fail=block#6:refuse:7", false, 1},
+        {"extra=block#2048,fail=block#2048:refuse:7", false, 0},
+        {"extra=protect-on:after,fail=unlock:refuse:3", true, 1},
+    };
+    RecordingUi ui;
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.Scenario);
+        ResetProcessState();
+        UseScenario(c.Scenario);
+        StartRecording(&ui);
+        MainDialogInit(TEST_MAIN_WINDOW);
+        ASSERT_TRUE(ControlEnabled(IDC_UPDATE));
+        UpdateOutcome outcome = UpdateSequence();
+        const uint8_t* image = nullptr;
+        uint32_t size = 0;
+        ASSERT_TRUE(LookupImage(157, &image, &size));
+        EXPECT_EQ(outcome.End == UPDATE_SUCCEEDED, c.Succeeds);
+        EXPECT_EQ(SimFlashHolds(image, size), c.Succeeds);
+        if (!c.Succeeds) {
+            EXPECT_EQ(outcome.Result, UnitRefused(7));
+        }
+        EXPECT_EQ(SimDiscardedReports(), c.Discarded);
+        CloseLink();
+    }
+}
+
+TEST_F(Link, UnitHeldByAnotherProgramIsPassedOverAndNamed)
+{
+    UseScenario("busy=1");
+    EXPECT_EQ(DiscoverUnit(), LINK_NOT_FOUND);
+    EXPECT_EQ(LastDiscovery().UnitsInUse, 1u);
+    EXPECT_EQ(std::u16string(LastDiscovery().FirstInUse), UnitPath());
+    EXPECT_EQ(SimOpenHandleCount(), 0u);
+    EXPECT_TRUE(SentRequests().empty());
+
+    // A second unit that nobody holds is served instead; a claim lasts as long as its handle.
+    UseScenario("busy=1,second=1");
+    EXPECT_EQ(DiscoverUnit(), LINK_OK);
+    EXPECT_EQ(g_Link.ProductId, PRODUCT_ID_DIALPUCK);
+    CloseLink();
+    UseScenario("");
+    ASSERT_EQ(DiscoverUnit(), LINK_OK);
+    EXPECT_EQ(LastDiscovery().UnitsInUse, 0u);
+    PlatformHandle other = kSimHidPlatform.Open(UnitPath().c_str());
+    EXPECT_FALSE(kSimHidPlatform.Claim(other));
+    EXPECT_EQ(kSimHidPlatform.LastError(), SIM_ERROR_BUSY);
+    CloseLink();
+    EXPECT_TRUE(kSimHidPlatform.Claim(other));
+    kSimHidPlatform.Close(other);
 }
 
 TEST_F(Link, StandardReplyCheck)

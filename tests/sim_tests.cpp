@@ -202,6 +202,17 @@ const GoodScenario GOOD_SCENARIOS[] = {
          EXPECT_EQ(s.UnplugOp, SIM_OP_PROTECT_ON);
          EXPECT_EQ(s.Broken, SIM_BROKEN_CAPS | SIM_BROKEN_OPEN);
      }},
+    {"extra=block#5,busy=1,lost=1", [](const SimScenario& s) {
+         EXPECT_EQ(s.ExtraOp, SIM_OP_BLOCK);
+         EXPECT_EQ(s.ExtraBlock, 5u);
+         EXPECT_FALSE(s.ExtraAfter);
+         EXPECT_TRUE(s.Busy);
+         EXPECT_TRUE(s.EventsLost);
+     }},
+    {"extra=status:after", [](const SimScenario& s) {
+         EXPECT_EQ(s.ExtraOp, SIM_OP_STATUS);
+         EXPECT_TRUE(s.ExtraAfter);
+     }},
 };
 
 TEST(SimScenarioTest, GoodScenariosParse)
@@ -260,6 +271,9 @@ const BadScenario BAD_SCENARIOS[] = {
     {"mode=1,mode=2", "repeated key 'mode'", "'mode=2'"},
     {"unit=none,unit=setbox", "repeated key 'unit'", "'unit=setbox'"},
     {"broken=screen", "unknown platform call", "'broken=screen'"},
+    {"extra=block#5:later", "OP:before or OP:after", "'extra=block#5:later'"},
+    {"extra=lock,extra=erase", "repeated key 'extra'", "'extra=erase'"},
+    {"busy=2", "out of range", "'busy=2'"},
 };
 
 TEST(SimScenarioTest, BadScenariosAreRefusedNamingTheItem)

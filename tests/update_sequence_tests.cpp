@@ -398,15 +398,48 @@ TEST_F(UpdateSequenceTest, RefusalsWithoutACodeCountAsSuccessAndTheSequenceGoesO
     }
 }
 
-TEST_F(UpdateSequenceTest, FailingClosingCommandsStillEndInSuccess)
+// Protection on seals the written image: its failure is the run's, and the unlock is still
+// sent. The unlock's failure alone leaves a sealed controller: a success that says the unit
+// stays locked.
+TEST_F(UpdateSequenceTest, ClosingCommandsAreChecked)
 {
-    for (const char* fault : {"fail=protect-on:write", "fail=unlock:refuse:3", "fail=protect-on:hang,fail=unlock:read",
-                              "unplug=protect-on"}) {
-        Ready(fault);
-        MainDialogCommand(IDC_UPDATE);
-        EXPECT_EQ(ControlText(IDC_HINTBOX), TableText(TEXT_UPDATE_SUCCESS)) << fault;
-        EXPECT_EQ(ControlText(IDC_VALUE_CONTROLLER), "1.25") << fault;
-        EXPECT_TRUE(LinkIsOpen()) << fault;
+    const struct {
+        const char* Fault;
+        const char* CodeLine;  // null: success
+        bool UnitLeftLocked;
+    } kCases[] = {
+        {"fail=protect-on:refuse:5", "0x00000005-0x00000000", false},
+        {"fail=protect-on:write", "0xfffffffe-0x0000001f", false},
+        {"unplug=protect-on", "0xfffffffe-0x0000048f", true},
+        {"fail=protect-on:hang,fail=unlock:read", "0xfffffffd-0x000005b4", true},
+        {"fail=unlock:refuse:3", nullptr, true},
+        {"fail=unlock:write", nullptr, true},
+        {"fail=protect-on:refuse:0", nullptr, false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.Fault);
+        Ready(c.Fault);
+        UpdateOutcome outcome = UpdateSequence();
+        EXPECT_EQ(outcome.UnitLeftLocked, c.UnitLeftLocked);
+        // The unlock is the last request tried, written or not (a unit pulled out gets none).
+        ASSERT_GT(SimRequestCount(), 0u);
+        if (SimUnitPresent()) {
+            EXPECT_EQ(SimRequest(SimRequestCount() - 1)->Bytes[1], CMD_SYSTEM_LOCK);
+            EXPECT_EQ(SimRequest(SimRequestCount() - 1)->Bytes[3], 0);
+        }
+        if (c.CodeLine == nullptr) {
+            EXPECT_EQ(outcome.End, UPDATE_SUCCEEDED);
+            EXPECT_EQ(ControlText(IDC_HINTBOX), TableText(TEXT_UPDATE_SUCCESS));
+            EXPECT_EQ(ControlText(IDC_VALUE_CONTROLLER), "1.25");
+            EXPECT_TRUE(LinkIsOpen());
+        } else {
+            EXPECT_EQ(outcome.End, UPDATE_FAILED);
+            EXPECT_EQ(outcome.FailedStep, UPDATE_STEP_PROTECT_ON);
+            EXPECT_EQ(outcome.FirmwareAfter, FIRMWARE_VERSION_NONE);
+            ExpectFailure(TEXT_PROTECT_ON_FAILED_STEP,
+                          (std::string("The system shows following errorcode: ") + c.CodeLine).c_str());
+            EXPECT_NE(SimControllerFirmware(), 0x0119) << "the controller was never sealed";
+        }
         CloseLink();
     }
 }
@@ -485,7 +518,8 @@ TEST_F(UpdateSequenceTest, ControllerSwappedWhileTheWarningIsOpen)
 }
 
 // While the flash commands run the dialog answers messages: what arrives then must neither
-// start nor end anything, and device changes wait until the flash commands have ended.
+// start nor end anything, and device changes wait until the flash commands have ended. A unit
+// pulled out and plugged in anew meanwhile is taken up afterwards, after a failure too.
 TEST_F(UpdateSequenceTest, MessagesDuringTheFlashCommandsWaitForTheirEnd)
 {
     const struct {
@@ -493,7 +527,7 @@ TEST_F(UpdateSequenceTest, MessagesDuringTheFlashCommandsWaitForTheirEnd)
         uint32_t BoxesAfterWarning;  // the failure box
         uint32_t FinalHint;
     } kCases[] = {
-        {"", 0, TEXT_CONNECTION_LOST_HINT},
+        {"", 0, TEXT_READY_HINT},
         {"fail=block#5:refuse:7", 1, TEXT_FAILURE_HINT},
     };
     for (const auto& c : kCases) {
@@ -504,13 +538,15 @@ TEST_F(UpdateSequenceTest, MessagesDuringTheFlashCommandsWaitForTheirEnd)
         bool closeHandled = false, updateHandled = false, keptOpen = false;
         ui.WhileResponsive = [&] {
             TestBroadcast removal = {DEVTYP_DEVICEINTERFACE, path};
+            TestBroadcast arrival = {DEVTYP_DEVICEINTERFACE, path};
             EXPECT_EQ(HandleDeviceChange(DBT_DEVICEREMOVECOMPLETE_, &removal), 1);
+            EXPECT_EQ(HandleDeviceChange(DBT_DEVICEARRIVAL_, &arrival), 1);
             keptOpen = LinkIsOpen();
             closeHandled = MainDialogCommand(IDC_CLOSE);
             updateHandled = MainDialogCommand(IDC_UPDATE);
         };
-        std::string hintUnderBox;
-        ui.WhileBoxOpen = [&](const RecordedBox&) { hintUnderBox = ControlText(IDC_HINTBOX); };
+        bool unitBackUnderBox = false;
+        ui.WhileBoxOpen = [&](const RecordedBox&) { unitBackUnderBox = LinkIsOpen() && ControlEnabled(IDC_UPDATE); };
         MainDialogCommand(IDC_UPDATE);
         ui.WhileResponsive = nullptr;
         ui.WhileBoxOpen = nullptr;
@@ -520,13 +556,14 @@ TEST_F(UpdateSequenceTest, MessagesDuringTheFlashCommandsWaitForTheirEnd)
         EXPECT_EQ(CountRequests(CMD_SYSTEM_LOCK, 1), 1u) << "one update, not two";
         EXPECT_EQ(ui.Responsive, (std::vector<bool>{true, false}));
         EXPECT_EQ(ui.Boxes.size(), 1u + c.BoxesAfterWarning);
-        // The kept removal is handled before a failure box opens, and the run ends as it did.
         if (c.BoxesAfterWarning != 0) {
-            EXPECT_EQ(hintUnderBox.rfind(TableText(TEXT_CONNECTION_LOST_HINT), 0), 0u);
+            EXPECT_TRUE(unitBackUnderBox) << "taken up before the failure box";
         }
-        EXPECT_FALSE(LinkIsOpen());
-        EXPECT_FALSE(ControlEnabled(IDC_UPDATE));
-        EXPECT_EQ(ControlText(IDC_HINTBOX).rfind(TableText(c.FinalHint), 0), 0u);
+        // The unit plugged in anew is open and ready again, whatever became of the update.
+        EXPECT_TRUE(LinkIsOpen());
+        EXPECT_TRUE(ControlEnabled(IDC_UPDATE));
+        EXPECT_EQ(ControlText(IDC_HINTBOX), TableText(c.FinalHint));
+        CloseLink();
     }
     // Afterwards Close works again.
     EXPECT_TRUE(MainDialogCommand(IDC_CLOSE));
@@ -549,6 +586,27 @@ TEST_F(UpdateSequenceTest, PausesRunOnThePlatformClock)
     MainDialogCommand(IDC_UPDATE);
     // 41 seconds of pauses passed on the simulated unit's clock, none of them for real.
     EXPECT_GE(VirtualNow() - start, 46000u);
+}
+
+// The generated stand-in images never reach a real unit: a table that is no simulation stands
+// for one. Such a build still identifies the unit and shows it ready.
+TEST_F(UpdateSequenceTest, StandInImagesAreRefusedForARealUnit)
+{
+    static HidPlatform realStack = kSimHidPlatform;
+    realStack.IsSimulation = [] { return false; };
+    Ready("");
+    SelectHidPlatform(&realStack);
+    const bool refused = CarriedImagesAreStandIns() && !StandInImagesAllowedOnRealUnits();
+    UpdateOutcome outcome = UpdateSequence();
+    SelectHidPlatform(&kSimHidPlatform);
+    if (refused) {
+        EXPECT_EQ(outcome.FailedStep, UPDATE_STEP_TEST_IMAGES);
+        ASSERT_EQ(ui.Boxes.size(), 1u) << "no warning is asked first";
+        ExpectFailure(TEXT_TEST_IMAGES_REFUSED, nullptr);
+        EXPECT_TRUE(SentRequests().empty());
+    } else {
+        EXPECT_EQ(outcome.End, UPDATE_SUCCEEDED);
+    }
 }
 
 // --- The failure report on its own ---

@@ -42,11 +42,13 @@ enum UpdateStep : uint8_t {
     UPDATE_STEP_NO_UNIT,             // no unit open when Update was pressed
     UPDATE_STEP_CONTROLLER_CHANGED,  // another controller than the one the run was started for
     UPDATE_STEP_NO_IMAGE,            // no carried image fits the controller
+    UPDATE_STEP_TEST_IMAGES,         // this build carries stand-in images, and the unit is real
     UPDATE_STEP_LOCK,
     UPDATE_STEP_PROTECT_OFF,
     UPDATE_STEP_ERASE,
     UPDATE_STEP_ADDRESS,
     UPDATE_STEP_BLOCK,
+    UPDATE_STEP_PROTECT_ON,          // the image is written, but the controller was not sealed
 };
 
 struct UpdateOutcome {
@@ -61,12 +63,20 @@ struct UpdateOutcome {
     uint16_t FirmwareAfter;   // the version it carries now: the new one after success, unchanged
                               // after a failure before the erase, FIRMWARE_VERSION_NONE after one
                               // at or past it (the old application is gone or incomplete)
+    bool UnitLeftLocked;      // the closing unlock was sent and failed: the unit stays locked
+                              // until it is plugged in anew (a success stays a success)
 };
 
 // Runs one update of the controller behind the open unit. On success the installed version
 // in the link record becomes the carried one; the link is left as the run left it (the caller
-// closes it after a failure).
+// closes it after a failure). A build that carries the generated stand-in images refuses, before
+// it asks anything, to write them to a real unit (UPDATE_STEP_TEST_IMAGES).
 UpdateOutcome RunUpdate(const UpdateFrontEnd& frontEnd);
+
+// Whether this program may write its carried images to the unit behind the HID table in use:
+// the maker's images always; the stand-ins only to a simulated unit, or in a build made for the
+// real-stack tests.
+bool CarriedImagesMayBeWritten();
 
 // Data blocks of 48 bytes that an image of `imageSize` bytes takes (the last one padded).
 uint32_t TransferBlockCount(uint32_t imageSize);

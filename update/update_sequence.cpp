@@ -95,10 +95,12 @@ uint32_t PlannedTransferBlocks()
 
 UpdateOutcome RunUpdate(const UpdateFrontEnd& frontEnd)
 {
-    UpdateOutcome outcome = {UPDATE_SUCCEEDED, UPDATE_STEP_NONE, LinkSucceeded(), 0, 0, 0, 0, 0};
+    UpdateOutcome outcome = {UPDATE_SUCCEEDED, UPDATE_STEP_NONE, LinkSucceeded(), 0, 0, 0, 0, 0, false};
     outcome.FirmwareBefore = ControllerFirmwareVersion();
     outcome.FirmwareAfter = outcome.FirmwareBefore;
     if (!LinkIsOpen()) return Failed(outcome, UPDATE_STEP_NO_UNIT, LinkFailed(LINK_NO_DEVICE));
+    // Nothing to confirm: this build can't update a real controller at all.
+    if (!CarriedImagesMayBeWritten()) return Failed(outcome, UPDATE_STEP_TEST_IMAGES, LinkFailed(LINK_NO_DEVICE));
     const ControllerSnapshot startedFor = TakeSnapshot();
 
     if (!frontEnd.ConfirmWarning()) {
@@ -157,11 +159,24 @@ UpdateOutcome RunUpdate(const UpdateFrontEnd& frontEnd)
         return outcome;
     }
 
-    // Their outcome is not looked at: the image is written.
-    WriteProtectOn();
-    ReleaseSystemLock();
+    // Protection on seals what was written; without it the controller is not finished. The
+    // unlock follows either way, and its failure alone leaves the unit locked but the
+    // controller sealed.
+    LinkResult sealed = WriteProtectOn();
+    uint32_t sealError = g_Hid->LastError();
+    outcome.UnitLeftLocked = !IsOk(ReleaseSystemLock());
+    if (!IsOk(sealed)) {
+        Failed(outcome, UPDATE_STEP_PROTECT_ON, sealed);
+        outcome.SystemError = sealError;
+        return outcome;
+    }
 
     SetControllerFirmwareVersion(NewFirmwareVersion);
     outcome.FirmwareAfter = NewFirmwareVersion;
     return outcome;
+}
+
+bool CarriedImagesMayBeWritten()
+{
+    return !CarriedImagesAreStandIns() || StandInImagesAllowedOnRealUnits() || g_Hid->IsSimulation();
 }

@@ -5,9 +5,15 @@
 // tells whether the device numbers its reports, and a device that does not leaves the report
 // id out of what read() returns, while the link, like Windows, expects it in byte 0.
 //
-// Time limits: every wait is a poll() towards an absolute deadline on CLOCK_MONOTONIC,
-// resumed after a signal with what is left. A write waits for the node to take a report; the
-// write itself then ends by the kernel's own limit (usbhid gives an interrupt transfer 5 s).
+// Time limits: a read waits with poll() towards an absolute deadline on CLOCK_MONOTONIC,
+// resumed after a signal with what is left. A write is handed to the kernel at once, which
+// bounds it itself: usbhid gives an interrupt or control transfer USB_CTRL_SET_TIMEOUT (5 s),
+// uhid and Bluetooth queue the report and return. (Polling the node for POLLOUT first is no
+// bound: kernels before the hidraw poll fix of 5.5 and 4.14.166, 4.19.96, 5.4.12 never report
+// POLLOUT there, so such a wait would always run out.)
+//
+// A unit in use is claimed with flock(LOCK_EX | LOCK_NB) on its node, so that a second program
+// (another velquor-flash) leaves it alone; the lock goes with the file's closing.
 #include "platform/linux/hid_linux.h"
 
 #include <errno.h>
@@ -15,6 +21,7 @@
 #include <libudev.h>
 #include <linux/hidraw.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -54,6 +61,9 @@ struct NodeList {
     uint32_t Count;
     char** Nodes;  // Count entries; null where a device has no node (yet)
 };
+
+// The kernel keeps at most this many unread reports for each open hidraw file (HIDRAW_BUFFER_SIZE).
+constexpr uint32_t HIDRAW_BUFFER_REPORTS = 64;
 
 struct OpenDevice {
     int Fd;
@@ -348,16 +358,46 @@ int WaitForFd(int fd, short events, const timespec& deadline)
     }
 }
 
-bool WriteReport(PlatformHandle handle, const uint8_t* report, uint32_t length, uint32_t timeoutMs)
+bool Claim(PlatformHandle handle)
+{
+    OpenDevice* device = ToDevice(handle);
+    if (device == nullptr) return Fail(EBADF);
+    int result;
+    do {
+        result = flock(device->Fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result == 0) return Succeed();
+    if (errno == EWOULDBLOCK) return Fail(EBUSY);
+    // A node that takes no locks at all can't be claimed; it is used without a claim.
+    return Succeed();
+}
+
+bool DiscardInput(PlatformHandle handle)
+{
+    OpenDevice* device = ToDevice(handle);
+    if (device == nullptr) return Fail(EBADF);
+    // A read takes one whole report off the queue, whatever the buffer's size.
+    uint8_t report[REPORT_BUFFER_SIZE + 1];
+    // Reports queued for this file only; a bounded number, so a unit that never stops
+    // sending can't hold the caller here.
+    for (uint32_t taken = 0; taken < HIDRAW_BUFFER_REPORTS; ++taken) {
+        struct pollfd entry = {device->Fd, POLLIN, 0};
+        int ready = poll(&entry, 1, 0);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return Fail(errno);
+        if (ready == 0) break;
+        if ((entry.revents & POLLIN) == 0) return Fail((entry.revents & POLLNVAL) != 0 ? EBADF : ENODEV);
+        ssize_t received = read(device->Fd, report, sizeof report);
+        if (received < 0 && errno != EINTR && errno != EAGAIN) return Fail(errno);
+    }
+    return Succeed();
+}
+
+bool WriteReport(PlatformHandle handle, const uint8_t* report, uint32_t length, uint32_t /*timeoutMs*/)
 {
     OpenDevice* device = ToDevice(handle);
     if (device == nullptr) return Fail(EBADF);
     if (report == nullptr || length == 0) return Fail(EINVAL);
-    timespec deadline = MonotonicDeadline(timeoutMs);
-    int ready = WaitForFd(device->Fd, POLLOUT, deadline);
-    if (ready < 0) return Fail(errno);
-    if (ready == 0) return Fail(ETIMEDOUT);
-    if ((ready & POLLOUT) == 0) return Fail((ready & POLLNVAL) != 0 ? EBADF : ENODEV);
     for (;;) {
         ssize_t written = write(device->Fd, report, length);
         if (written < 0 && errno == EINTR) continue;
@@ -410,6 +450,8 @@ uint32_t LastError() { return g_LastError; }
 
 uint64_t Milliseconds() { return MonotonicMilliseconds(); }
 
+bool IsSimulation() { return false; }
+
 }  // namespace
 
 const char* LinuxHidRefusedNode()
@@ -424,10 +466,13 @@ const HidPlatform kLinuxHidPlatform = {
     Open,
     GetIds,
     GetReportLengths,
+    Claim,
+    DiscardInput,
     WriteReport,
     ReadReport,
     Close,
     Sleep,
     LastError,
     Milliseconds,
+    IsSimulation,
 };

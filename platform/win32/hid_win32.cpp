@@ -148,6 +148,8 @@ void CloseInterfaceList(InterfaceList list)
 // them, so such a record is never freed (see Close).
 struct DeviceRecord {
     HANDLE File;
+    HANDLE Claim;        // the unit's named object while this program holds it, else null
+    uint64_t PathHash;   // names that object
     HANDLE Event;
     OVERLAPPED Overlapped;
     bool Stuck;          // a cancelled transfer never ended: no further transfer is started
@@ -301,6 +303,20 @@ int64_t Transfer(DeviceRecord* record, StartTransfer start, uint32_t length, uin
     return transferred;
 }
 
+// FNV-1a over the path with ASCII letters in lower case: the system compares interface paths
+// without regard to case, and so must the name of a unit's object.
+uint64_t HashPath(const char16_t* path)
+{
+    uint64_t hash = 0xCBF29CE484222325ull;
+    for (; *path != u'\0'; ++path) {
+        char16_t unit = *path;
+        if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit + 32);
+        hash = (hash ^ (unit & 0xFF)) * 0x100000001B3ull;
+        hash = (hash ^ (unit >> 8)) * 0x100000001B3ull;
+    }
+    return hash;
+}
+
 PlatformHandle Open(const char16_t* path)
 {
     if (path == nullptr) {
@@ -318,6 +334,7 @@ PlatformHandle Open(const char16_t* path)
         goto close_file;
     }
     record->File = file;
+    record->PathHash = HashPath(path);
     record->Event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (record->Event == nullptr) {
         error = GetLastError();
@@ -375,6 +392,56 @@ free_preparsed:
 done:
     if (!ok) SetLastError(error);
     return ok;
+}
+
+// A unit is claimed with a named mutex of the global namespace (one program in every session
+// of the machine), named after its interface path. Its existence is the claim: it lives while
+// a program holds a handle to it, and goes with that program's Close or its end.
+bool Claim(PlatformHandle handle)
+{
+    DeviceRecord* record = ToRecord(handle);
+    if (record == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    if (record->Claim != nullptr) {
+        SetLastError(ERROR_SUCCESS);
+        return true;
+    }
+    static const wchar_t kPrefix[] = L"Global\\VelquorUnit-";
+    wchar_t name[sizeof kPrefix / sizeof kPrefix[0] + 16];
+    uint32_t length = 0;
+    for (; kPrefix[length] != L'\0'; ++length) name[length] = kPrefix[length];
+    for (int shift = 60; shift >= 0; shift -= 4) name[length++] = L"0123456789abcdef"[(record->PathHash >> shift) & 0xF];
+    name[length] = L'\0';
+    HANDLE claim = CreateMutexW(nullptr, FALSE, name);
+    DWORD error = GetLastError();
+    if (claim != nullptr && error == ERROR_ALREADY_EXISTS) {
+        CloseHandle(claim);
+        SetLastError(ERROR_BUSY);
+        return false;
+    }
+    // Another user's program made it, with access for that user alone.
+    if (claim == nullptr && error == ERROR_ACCESS_DENIED) {
+        SetLastError(ERROR_BUSY);
+        return false;
+    }
+    // An object that can't be made at all is no claim by another program: go on without it.
+    record->Claim = claim;
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
+
+bool DiscardInput(PlatformHandle handle)
+{
+    HANDLE file = ToFile(handle);
+    if (file == INVALID_HANDLE_VALUE) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    if (!HidD_FlushQueue(file)) return false;
+    SetLastError(ERROR_SUCCESS);
+    return true;
 }
 
 // Checks what a write or read needs before a transfer starts: a usable device, a report
@@ -436,6 +503,8 @@ void Close(PlatformHandle handle)
     if (record == nullptr) return;
     DWORD error = GetLastError();
     CloseHandle(record->File);
+    if (record->Claim != nullptr) CloseHandle(record->Claim);
+    record->Claim = nullptr;
     // A stuck transfer may still own the event, the record and the buffer: they are left to
     // the end of the process.
     if (!record->Stuck) {
@@ -492,6 +561,8 @@ void Sleep(uint32_t milliseconds)
 
 uint32_t LastError() { return GetLastError(); }
 
+bool IsSimulation() { return false; }
+
 uint64_t Milliseconds()
 {
     int64_t count = PerformanceCount();
@@ -517,10 +588,13 @@ const HidPlatform kWin32HidPlatform = {
     Open,
     GetIds,
     GetReportLengths,
+    Claim,
+    DiscardInput,
     WriteReport,
     ReadReport,
     Close,
     Sleep,
     LastError,
     Milliseconds,
+    IsSimulation,
 };

@@ -71,7 +71,7 @@ uint32_t TerminalColumns(std::FILE* stream)
     return static_cast<uint32_t>(info.srWindow.Right - info.srWindow.Left + 1);
 }
 
-void StartInterruptHandling(const char* warning, const char* stopped)
+void StartInterruptHandling(const char* warning, const char* stopped, const char* /*held*/)
 {
     g_Warning = warning;
     g_Stopped = stopped;
@@ -85,3 +85,5 @@ void GuardAgainstInterrupts(bool on)
 }
 
 void SetErrorLineOpen(bool open) { g_LineOpen = open; }
+
+int HeldTerminationStatus() { return 0; }

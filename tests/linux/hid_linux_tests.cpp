@@ -1,6 +1,6 @@
 // The hidraw edge's file handling, time limits, clock and errors on the build machine, which
 // has no hidraw devices: a FIFO stands in for a device node (a report written comes back as
-// the next report read, and a full FIFO takes no more). The edge on real hidraw nodes is
+// the next report read). The edge on real hidraw nodes is
 // tested end to end in the VM (tests/linux/vm/).
 #include <gtest/gtest.h>
 
@@ -75,19 +75,32 @@ TEST_F(LinuxEdgeOnFifo, ReadGivesUpAtItsLimitWithTimedOut)
     EXPECT_LT(took, 1000u);
 }
 
-TEST_F(LinuxEdgeOnFifo, WriteGivesUpAtItsLimitWhenNothingIsTaken)
+TEST_F(LinuxEdgeOnFifo, DiscardInputEmptiesWhatWaitsWithoutWaiting)
 {
-    // Fill the FIFO until it takes no more report; the next write waits its limit and fails.
-    static uint8_t report[4096];
-    report[0] = 1;
-    uint32_t written = 0;
-    while (written < 64 && hid.WriteReport(handle_, report, sizeof report, 50)) ++written;
-    ASSERT_LT(written, 64u);
-    EXPECT_EQ(static_cast<uint32_t>(ETIMEDOUT), hid.LastError());
+    const uint8_t report[6] = {2, 0x08, 0, 0, 0xAB, 0xCD};
+    ASSERT_TRUE(hid.WriteReport(handle_, report, sizeof report, 100));
+    ASSERT_TRUE(hid.WriteReport(handle_, report, sizeof report, 100));
     uint64_t start = hid.Milliseconds();
-    EXPECT_FALSE(hid.WriteReport(handle_, report, sizeof report, 80));
-    EXPECT_GE(hid.Milliseconds() - start, 80u);
+    EXPECT_TRUE(hid.DiscardInput(handle_));
+    EXPECT_TRUE(hid.DiscardInput(handle_));  // nothing left: returns at once all the same
+    EXPECT_LT(hid.Milliseconds() - start, 50u);
+    uint8_t reply[6];
+    EXPECT_FALSE(hid.ReadReport(handle_, reply, sizeof reply, 30));
     EXPECT_EQ(static_cast<uint32_t>(ETIMEDOUT), hid.LastError());
+}
+
+TEST_F(LinuxEdgeOnFifo, OneClaimAtATimeUntilItsHolderCloses)
+{
+    std::u16string wide = Utf16(testing::TempDir() + "velquor_fifo_") + u"\u00FC_" + Utf16(std::to_string(getpid()));
+    PlatformHandle second = hid.Open(wide.c_str());
+    ASSERT_NE(INVALID_PLATFORM_HANDLE, second);
+    ASSERT_TRUE(hid.Claim(handle_));
+    EXPECT_FALSE(hid.Claim(second));
+    EXPECT_EQ(static_cast<uint32_t>(EBUSY), hid.LastError());
+    hid.Close(handle_);
+    handle_ = INVALID_PLATFORM_HANDLE;
+    EXPECT_TRUE(hid.Claim(second));
+    hid.Close(second);
 }
 
 // Signals arriving every 7 ms, with a handler that does not restart system calls.
