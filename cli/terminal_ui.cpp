@@ -214,8 +214,10 @@ void DrawBar(uint32_t position)
     }
     std::snprintf(line + used, sizeof line - used, "%s", text);
     uint32_t cells = TerminalCells(line);
-    // Spaces over what a longer line drawn before left behind.
-    uint32_t padding = g_Progress.DrawnCells > cells ? g_Progress.DrawnCells - cells : 0;
+    // Spaces over what a longer line drawn before left behind, but never past the terminal's
+    // width now: after the terminal was narrowed, that line is longer than any line may be.
+    uint32_t covered = g_Progress.DrawnCells < room ? g_Progress.DrawnCells : room;
+    uint32_t padding = covered > cells ? covered - cells : 0;
     std::fprintf(out, "\r%s%*s", line, static_cast<int>(padding), "");
     g_Progress.DrawnCells = cells;
     SetErrorLineOpen(true);

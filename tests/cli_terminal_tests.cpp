@@ -1,5 +1,6 @@
 // velquor-flash on a terminal of its own (POSIX): a narrow terminal gets one line per redraw,
-// and Ctrl-C during the transfer warns first, while outside it ends the program at once.
+// also one narrowed mid-way; Ctrl-C during the transfer warns first, while outside it ends the
+// program at once; SIGHUP and SIGTERM wait for the flash commands, a closed pipe stops nothing.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -13,6 +14,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -138,6 +140,88 @@ TEST(CliTerminal, InterruptOutsideTheTransferEndsAtOnce)
     if (status == -1) Stop(child);
     EXPECT_EQ(status, 130);
     EXPECT_EQ(ReadWhole(child.ErrPath).find("Strg-C"), std::string::npos) << "no warning outside the transfer";
+}
+
+TEST(CliTerminal, LineStaysWithinATerminalNarrowedDuringTheTransfer)
+{
+    std::string out = testing::TempDir() + "velquor_resized.txt";
+    // 100 columns, narrowed to 30 while the blocks go out (the erase's pause ends after 5 s);
+    // the refused 150th block ends the transfer about 3 s later.
+    std::string command = "script -qec \"stty cols 100 rows 20; (sleep 6.5; stty cols 30 </dev/tty) & " VELQUOR_FLASH_EXE
+                          " --sim 'fail=block#150:refuse:7' --realtime --lang en --yes update; wait\" /dev/null >" +
+                          out + " 2>&1";
+    std::system(command.c_str());
+    std::string screen = ReadWhole(out);
+    std::string line;
+    size_t wide = 0, narrow = 0;
+    for (char c : screen + "\n") {
+        if (c != '\r' && c != '\n') {
+            line += c;
+            continue;
+        }
+        if (line.find(" %  ") != std::string::npos) {
+            // 100 columns leave room for the bar, 30 do not.
+            if (line.rfind("[", 0) == 0) {
+                ++wide;
+            } else {
+                ++narrow;
+                EXPECT_LE(Cells(line), 29u) << "'" << line << "'";
+            }
+        }
+        line.clear();
+    }
+    EXPECT_GT(wide, 0u);
+    EXPECT_GT(narrow, 0u) << "the terminal was narrowed during the transfer";
+}
+
+// SIGHUP and SIGTERM during the flash commands are held until they end (here: at the refused
+// erase, 5 s in); the exit status then says which came. A closed output stops nothing either:
+// the status is the update's own.
+TEST(CliTerminal, HangUpAndTerminationWaitForTheFlashCommandsAndPipesNeverStopThem)
+{
+    const struct {
+        int Signal;
+        int Status;
+        const char* Name;
+    } kCases[] = {{SIGHUP, 129, "SIGHUP received"}, {SIGTERM, 143, "SIGTERM received"}};
+    std::vector<std::pair<pid_t, std::string>> children;
+    for (const auto& c : kCases) {
+        std::string err = testing::TempDir() + "velquor_held_" + std::to_string(c.Signal) + ".err";
+        std::remove(err.c_str());
+        std::string command = "exec " VELQUOR_FLASH_EXE " --sim 'fail=erase:refuse:9' --realtime --trace --lang en "
+                              "--yes update >/dev/null 2>" + err + " </dev/null";
+        pid_t pid = fork();
+        if (pid == 0) {
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        children.push_back({pid, err});
+    }
+    for (size_t i = 0; i < children.size(); ++i) {
+        Child child = {children[i].first, children[i].second};
+        ASSERT_TRUE(WaitFor(child, "> 01 0b 01 01", std::chrono::seconds(10)));
+        kill(child.Pid, kCases[i].Signal);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    for (const auto& child : children) EXPECT_EQ(waitpid(child.first, nullptr, WNOHANG), 0) << "held while the ESC is written";
+    for (size_t i = 0; i < children.size(); ++i) {
+        SCOPED_TRACE(kCases[i].Name);
+        Child child = {children[i].first, children[i].second};
+        int status = ExitWithin(child, std::chrono::seconds(10));
+        if (status == -1) Stop(child);
+        EXPECT_EQ(status, kCases[i].Status);
+        std::string err = ReadWhole(child.ErrPath);
+        EXPECT_NE(err.find(kCases[i].Name), std::string::npos) << err;
+        EXPECT_NE(err.find("< 02 ff"), std::string::npos) << "the erase's refusal was read";
+    }
+
+    // The reader of the output ends after one line; the update goes on and fails as it would.
+    std::string statusFile = testing::TempDir() + "velquor_pipe.status";
+    std::remove(statusFile.c_str());
+    std::string command = "sh -c '" VELQUOR_FLASH_EXE " --sim fail=erase:refuse:9 --realtime --lang en --yes update "
+                          "2>&1; echo $? >" + statusFile + "' | head -n 1 >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(ReadWhole(statusFile), "1\n") << "the update's own status, not 141";
 }
 
 }  // namespace
