@@ -134,18 +134,24 @@ void ListInterface(std::FILE* out, InterfaceList list, uint32_t index, int32_t p
     std::fprintf(out, "\n    %s\n", TerminalText(reason));
 }
 
-// A unit another program holds, when discovery found no other: said on the error stream.
-// True when it was said.
-bool TellUnitInUse()
+// The unit the last discovery passed over because another program holds it, named on the
+// error stream.
+void SayUnitInUse()
 {
-    const UnitEvaluation& evaluation = LastUnitEvaluation();
-    if (evaluation.UnitFound || !evaluation.UnitInUse) return false;
     char path[DISCOVERY_PATH_SIZE * 3];
     Utf16ToUtf8(LastDiscovery().FirstInUse, path, static_cast<int32_t>(sizeof path));
     std::fputs("velquor-flash: ", stderr);
     std::fprintf(stderr, TerminalText(TT_UNIT_IN_USE), path);
     std::fputc('\n', stderr);
     std::fflush(stderr);
+}
+
+// A unit another program holds, when the evaluation found no other. True when it was said.
+bool TellUnitInUse()
+{
+    const UnitEvaluation& evaluation = LastUnitEvaluation();
+    if (evaluation.UnitFound || !evaluation.UnitInUse) return false;
+    SayUnitInUse();
     return true;
 }
 
@@ -183,11 +189,7 @@ int RunIdentify(std::FILE* out)
     std::fflush(out);
     CloseLink();
     if (result == LINK_NOT_FOUND && LastDiscovery().UnitsInUse != 0) {
-        char path[DISCOVERY_PATH_SIZE * 3];
-        Utf16ToUtf8(LastDiscovery().FirstInUse, path, static_cast<int32_t>(sizeof path));
-        std::fputs("velquor-flash: ", stderr);
-        std::fprintf(stderr, TerminalText(TT_UNIT_IN_USE), path);
-        std::fputc('\n', stderr);
+        SayUnitInUse();
         return EXIT_UNIT_IN_USE;
     }
     return result == LINK_OK ? EXIT_DONE : EXIT_FAILED;
