@@ -4,6 +4,7 @@
 #include <cinttypes>
 
 #include "app/texts.h"
+#include "cli/progress_text.h"
 #include "cli/terminal.h"
 #include "cli/terminal_texts.h"
 #include "resources/resource_ids.h"
@@ -144,32 +145,13 @@ const char* AnswerName(int32_t answer)
 
 // ---- Progress ----
 
-void FormatMinutes(char* out, size_t capacity, uint64_t ms)
-{
-    uint64_t seconds = ms / 1000;
-    std::snprintf(out, capacity, "%" PRIu64 ":%02" PRIu64, seconds / 60, seconds % 60);
-}
-
-// "45 %  922/2048 blocks  0:23, 0:22 left": position, blocks sent of all (when the image is
-// known), the time since the update began and, once a block has gone, an estimate of the
-// rest from the pace of the blocks so far.
+// The progress line's text for the position given, from the window's record and the clock.
 void FormatProgressText(char* out, size_t capacity, uint32_t position, bool withEstimate)
 {
-    uint32_t blocks = g_Progress.Updates > 0 ? g_Progress.Updates - 1 : 0;
     uint64_t now = Now();
-    char total[16] = "";
-    if (g_Progress.TotalBlocks != 0) std::snprintf(total, sizeof total, "/%" PRIu32, g_Progress.TotalBlocks);
-    char elapsed[24];
-    FormatMinutes(elapsed, sizeof elapsed, now - (g_UpdateStarted ? g_UpdateStartMs : g_Progress.StartMs));
-    int length = std::snprintf(out, capacity, "%3" PRIu32 " %%  %" PRIu32 "%s %s  %s", position, blocks, total,
-                               TerminalText(TT_BLOCKS), elapsed);
-    if (length < 0 || static_cast<size_t>(length) >= capacity) return;
-    if (withEstimate && blocks > 0 && g_Progress.TotalBlocks > blocks) {
-        uint64_t perBlock = (now - g_Progress.StartMs) / blocks;
-        char left[24];
-        FormatMinutes(left, sizeof left, perBlock * (g_Progress.TotalBlocks - blocks));
-        std::snprintf(out + length, capacity - static_cast<size_t>(length), ", %s %s", left, TerminalText(TT_LEFT));
-    }
+    ProgressFigures figures = {position, g_Progress.Updates > 0 ? g_Progress.Updates - 1 : 0, g_Progress.TotalBlocks,
+                               now - (g_UpdateStarted ? g_UpdateStartMs : g_Progress.StartMs), now - g_Progress.StartMs};
+    FormatProgressLine(out, capacity, figures, withEstimate);
 }
 
 // Cuts a UTF-8 text to at most `cells` characters, never inside one.

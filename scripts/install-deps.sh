@@ -2,7 +2,7 @@
 # Installs the Debian packages that a part of the build and the tests needs, and only those.
 # Idempotent; run as root.
 #   scripts/install-deps.sh               the native build and its tests (also for asan)
-#   scripts/install-deps.sh win vm fuzz   adds the groups named: any of native, win, vm, fuzz
+#   scripts/install-deps.sh win vm fuzz   adds the groups named: any of native, win, vm, fuzz, web
 #   scripts/install-deps.sh --win         the same as 'native win'
 set -euo pipefail
 
@@ -17,6 +17,9 @@ win=(g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-x86-64 googletest
 vm=(qemu-system-x86 busybox-static udev cpio)
 # The fuzz targets: clang with its libFuzzer runtime.
 fuzz=(clang libclang-rt-14-dev)
+# The page in the browser: Emscripten (its optimizer needs acorn), Node.js for the tests' driver
+# and Chromium to drive; npm comes with Node.js where it is not a package of its own.
+web=(cmake ninja-build emscripten node-acorn nodejs chromium)
 
 groups=("$@")
 [ ${#groups[@]} -eq 0 ] && groups=(native)
@@ -27,13 +30,18 @@ for group in "${groups[@]}"; do
     win|--win) packages+=("${native[@]}" "${win[@]}") ;;
     vm) packages+=("${native[@]}" "${vm[@]}") ;;
     fuzz) packages+=(cmake ninja-build "${fuzz[@]}") ;;
-    *) echo "install-deps: unknown group '$group' (native, win, vm, fuzz)" >&2; exit 2 ;;
+    web) packages+=("${web[@]}") ;;
+    *) echo "install-deps: unknown group '$group' (native, win, vm, fuzz, web)" >&2; exit 2 ;;
   esac
 done
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+# Debian's Node.js comes without npm, which is a package of its own there.
+for group in "${groups[@]}"; do
+  if [ "$group" = web ] && ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 

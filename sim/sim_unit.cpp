@@ -122,10 +122,18 @@ uint64_t NowMs()
            static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
+// How a real-time pause waits: the thread sleeps, unless the front end gave a way of its own.
+void (*g_RealtimeWait)(uint32_t milliseconds) = nullptr;
+
 void Advance(uint32_t ms)
 {
-    if (g_Sim.Realtime) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    else g_Sim.VirtualMs += ms;
+    if (!g_Sim.Realtime) {
+        g_Sim.VirtualMs += ms;
+    } else if (g_RealtimeWait != nullptr) {
+        g_RealtimeWait(ms);
+    } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
 }
 
 // ---- Traffic log ----
@@ -923,6 +931,8 @@ void SimSetRealtime(bool on)
 }
 
 bool SimRealtime() { return g_Sim.Realtime; }
+
+void SimSetRealtimeWait(void (*wait)(uint32_t milliseconds)) { g_RealtimeWait = wait; }
 
 uint32_t SimInterfaceCount() { return g_Sim.InterfaceCount; }
 

@@ -244,6 +244,9 @@ uint64_t SimNow();  // what Milliseconds answers
 // clock follows real time from its present value. Off: the virtual clock goes on from there.
 void SimSetRealtime(bool on);
 bool SimRealtime();
+// How real-time waits wait (null: the thread sleeps). A page in the browser must not block its
+// thread: it gives a wait that yields to the page meanwhile.
+void SimSetRealtimeWait(void (*wait)(uint32_t milliseconds));
 
 // ---- Interfaces, handles ------------------------------------------------------------------
 

@@ -1,7 +1,7 @@
 // velquor_make_artwork: draws the program's artwork and writes it in the forms the resource
 // compiler takes.
 //
-//   velquor_make_artwork <logo.bmp> <icon.ico>
+//   velquor_make_artwork <logo.bmp> <icon.ico> [page-logo.bmp]
 //
 // logo.bmp  bitmap 121: the VELQUOR wordmark on a slanted dark plate, with speed stripes, on the
 //           pure-green key colour RGB(0, 255, 0) that the dialog draws transparent. 1772 x 263,
@@ -9,6 +9,8 @@
 //           header (the resource compiler drops the file header).
 // icon.ico  icon group 123: five fully opaque 32-bit images of 16, 32, 48, 64 and 128 pixels,
 //           stored as DIBs (header with doubled height, BGRA rows, AND mask), not PNG.
+// page-logo.bmp  (optional) the logo for the web page, a quarter of the size, transparent where
+//           the key green was (see WritePageLogo).
 //
 // Everything is drawn from simple geometry by the code below: no fonts, no image files. The
 // output depends on nothing but this file, so every run writes the same bytes.
@@ -361,6 +363,67 @@ done:
     return ok;
 }
 
+// The logo for the web page: a quarter of the size each way, the key green turned into
+// transparency. Each pixel stands for a square of 4 x 4 (fewer at the edges): its colour is the
+// mean of the square's pixels that are not key green, its alpha their share. 32 bits, alpha
+// included (BITMAPV4HEADER, BI_BITFIELDS), top-down: 443 x 66, 116,872 bytes of pixels.
+constexpr int32_t PAGE_LOGO_SCALE = 4;
+constexpr int32_t PAGE_LOGO_WIDTH = (LOGO_WIDTH + PAGE_LOGO_SCALE - 1) / PAGE_LOGO_SCALE;
+constexpr int32_t PAGE_LOGO_HEIGHT = (LOGO_HEIGHT + PAGE_LOGO_SCALE - 1) / PAGE_LOGO_SCALE;
+constexpr int32_t V4_HEADER = 108;
+constexpr uint32_t PAGE_LOGO_PIXEL_BYTES = static_cast<uint32_t>(PAGE_LOGO_WIDTH * PAGE_LOGO_HEIGHT * 4);
+
+uint8_t g_PageLogo[PAGE_LOGO_HEIGHT][PAGE_LOGO_WIDTH][4];
+
+bool IsKey(const Rgb& c) { return c.R == KEY_GREEN.R && c.G == KEY_GREEN.G && c.B == KEY_GREEN.B; }
+
+bool WritePageLogo(const char* path)
+{
+    for (int32_t y = 0; y < PAGE_LOGO_HEIGHT; ++y) {
+        for (int32_t x = 0; x < PAGE_LOGO_WIDTH; ++x) {
+            uint32_t r = 0, g = 0, b = 0, covered = 0, all = 0;
+            for (int32_t dy = 0; dy < PAGE_LOGO_SCALE && y * PAGE_LOGO_SCALE + dy < LOGO_HEIGHT; ++dy) {
+                for (int32_t dx = 0; dx < PAGE_LOGO_SCALE && x * PAGE_LOGO_SCALE + dx < LOGO_WIDTH; ++dx) {
+                    const Rgb& c = g_Logo[y * PAGE_LOGO_SCALE + dy][x * PAGE_LOGO_SCALE + dx];
+                    ++all;
+                    if (IsKey(c)) continue;
+                    r += c.R;
+                    g += c.G;
+                    b += c.B;
+                    ++covered;
+                }
+            }
+            uint8_t* p = g_PageLogo[y][x];
+            p[0] = static_cast<uint8_t>(covered != 0 ? b / covered : 0);
+            p[1] = static_cast<uint8_t>(covered != 0 ? g / covered : 0);
+            p[2] = static_cast<uint8_t>(covered != 0 ? r / covered : 0);
+            p[3] = static_cast<uint8_t>((covered * 255 + all / 2) / all);
+        }
+    }
+    uint8_t headers[BMP_FILE_HEADER + V4_HEADER] = {};
+    headers[0] = 'B';
+    headers[1] = 'M';
+    PutLe32(headers + 2, BMP_FILE_HEADER + V4_HEADER + PAGE_LOGO_PIXEL_BYTES);
+    PutLe32(headers + 10, BMP_FILE_HEADER + V4_HEADER);
+    uint8_t* info = headers + BMP_FILE_HEADER;
+    PutLe32(info + 0, V4_HEADER);
+    PutLe32(info + 4, static_cast<uint32_t>(PAGE_LOGO_WIDTH));
+    PutLe32(info + 8, static_cast<uint32_t>(-PAGE_LOGO_HEIGHT));  // negative: top-down
+    PutLe16(info + 12, 1);
+    PutLe16(info + 14, 32);
+    PutLe32(info + 16, 3);  // BI_BITFIELDS
+    PutLe32(info + 20, PAGE_LOGO_PIXEL_BYTES);
+    PutLe32(info + 40, 0x00FF0000);  // red, green, blue and alpha masks
+    PutLe32(info + 44, 0x0000FF00);
+    PutLe32(info + 48, 0x000000FF);
+    PutLe32(info + 52, 0xFF000000);
+    PutLe32(info + 56, 0x73524742);  // LCS_sRGB
+    FILE* file = std::fopen(path, "wb");
+    if (file == nullptr) return false;
+    bool ok = WriteAll(file, headers, sizeof headers) && WriteAll(file, &g_PageLogo[0][0][0], PAGE_LOGO_PIXEL_BYTES);
+    return std::fclose(file) == 0 && ok;
+}
+
 // One icon image: header (height doubled: XOR and AND halves), BGRA rows bottom-up, then the
 // AND mask, one bit per pixel, rows padded to 4 bytes, all zero (every pixel opaque).
 constexpr uint32_t IconMaskRowBytes(int32_t size) { return static_cast<uint32_t>(((size + 31) / 32) * 4); }
@@ -431,8 +494,8 @@ done:
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: velquor_make_artwork <logo.bmp> <icon.ico>\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: velquor_make_artwork <logo.bmp> <icon.ico> [page-logo.bmp]\n");
         return 2;
     }
     if (!DrawLogo()) {
@@ -445,6 +508,10 @@ int main(int argc, char** argv)
     }
     if (!WriteIcon(argv[2])) {
         std::fprintf(stderr, "velquor_make_artwork: cannot write %s\n", argv[2]);
+        return 1;
+    }
+    if (argc == 4 && !WritePageLogo(argv[3])) {
+        std::fprintf(stderr, "velquor_make_artwork: cannot write %s\n", argv[3]);
         return 1;
     }
     return 0;

@@ -1,0 +1,23 @@
+# Prints the size of every file the page loads when it opens, and their sum; the images beside
+# it are fetched one at a time, only the one an update writes, and are counted apart.
+#   cmake -DPAGE_DIR=<folder> -P PageSize.cmake
+file(GLOB files LIST_DIRECTORIES false RELATIVE ${PAGE_DIR} ${PAGE_DIR}/*)
+list(SORT files)
+set(total 0)
+foreach(file IN LISTS files)
+    file(SIZE ${PAGE_DIR}/${file} size)
+    math(EXPR total "${total} + ${size}")
+    message(STATUS "page: ${file} ${size} bytes")
+endforeach()
+math(EXPR kib "${total} / 1024")
+message(STATUS "page: every file the page loads when it opens: ${total} bytes (${kib} KiB) in ${PAGE_DIR}")
+file(GLOB images ${PAGE_DIR}/images/*.bin)
+list(LENGTH images count)
+set(largest 0)
+foreach(image IN LISTS images)
+    file(SIZE ${image} size)
+    if(size GREATER largest)
+        set(largest ${size})
+    endif()
+endforeach()
+message(STATUS "page: ${count} firmware images beside it; an update fetches one, at most ${largest} bytes")

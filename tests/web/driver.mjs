@@ -1,0 +1,101 @@
+// Drives the updater's page in the system's Chromium as a user would: by what the page shows
+// (texts, buttons by their label, the progress bar's role), never by element ids. The page is
+// served from the build's folder on 127.0.0.1, which the browser counts as a secure context.
+//
+// VELQUOR_PAGE_DIR names the folder (default build/web/page); VELQUOR_CHROMIUM the browser
+// (default /usr/bin/chromium); screenshots go to VELQUOR_SCREENSHOT_DIR (default
+// build/web/screenshots).
+import { createServer } from 'node:http';
+import { mkdirSync } from 'node:fs';
+import { readFile } from 'node:fs/promises';
+import { extname, join, normalize, resolve } from 'node:path';
+import { chromium } from 'playwright-core';
+
+const repo = resolve(new URL('../..', import.meta.url).pathname);
+export const pageDir = resolve(process.env.VELQUOR_PAGE_DIR || join(repo, 'build/web/page'));
+export const screenshotDir = resolve(process.env.VELQUOR_SCREENSHOT_DIR || join(repo, 'build/web/screenshots'));
+const browserPath = process.env.VELQUOR_CHROMIUM || '/usr/bin/chromium';
+
+const types = { '.html': 'text/html', '.css': 'text/css', '.js': 'text/javascript', '.wasm': 'application/wasm',
+  '.bmp': 'image/bmp', '.ico': 'image/x-icon' };
+
+// Serves the page on a free port of 127.0.0.1; counts every byte it sends.
+export async function servePage() {
+  const served = { bytes: 0 };
+  const server = createServer(async (request, response) => {
+    const path = new URL(request.url, 'http://localhost').pathname;
+    const file = normalize(join(pageDir, path === '/' ? 'index.html' : path));
+    try {
+      const body = await readFile(file);
+      served.bytes += body.length;
+      response.writeHead(200, { 'Content-Type': types[extname(file)] || 'application/octet-stream' });
+      response.end(body);
+    } catch {
+      response.writeHead(404).end();
+    }
+  });
+  await new Promise((done) => server.listen(0, '127.0.0.1', done));
+  return { origin: `http://127.0.0.1:${server.address().port}`, served, close: () => server.close() };
+}
+
+// The browser as the machine has it, headless, without anything that calls out.
+export async function startBrowser(extraArgs = []) {
+  return chromium.launch({
+    executablePath: browserPath,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
+      '--disable-sync', '--no-first-run', ...extraArgs],
+  });
+}
+
+// Opens the page; `query` is the address's query (sim=..., lang=...). Fails on a script error.
+export async function openPage(browser, origin, query, { locale = 'en-US', viewport = { width: 1000, height: 720 } } = {}) {
+  const context = await browser.newContext({ locale, viewport });
+  const page = await context.newPage();
+  const errors = [];
+  page.on('pageerror', (error) => errors.push(error.message));
+  page.errors = errors;
+  await page.goto(`${origin}/${query ? `?${query}` : ''}`);
+  await page.waitForFunction(() => !document.body.classList.contains('loading'));
+  return page;
+}
+
+// The version panel as "label: value" lines, and the hint as it reads.
+export async function panel(page) {
+  const cells = await page.locator('dl > *').allInnerTexts();
+  const rows = [];
+  for (let i = 0; i + 1 < cells.length; i += 2) rows.push(`${cells[i]}: ${cells[i + 1]}`);
+  return rows.join('\n');
+}
+export const hint = (page) => page.getByRole('main').locator('p[aria-live]').innerText();
+
+// The message box open now: its caption and text; null when none comes within `timeout`.
+export async function box(page, timeout = 20000) {
+  const dialog = page.getByRole('dialog').filter({ has: page.getByRole('button') });
+  try {
+    await dialog.waitFor({ timeout });
+  } catch {
+    return null;
+  }
+  return { caption: await dialog.getByRole('heading').innerText(), text: await dialog.locator('p').innerText() };
+}
+export const answer = (page, label) => page.getByRole('dialog').getByRole('button', { name: label, exact: true }).click();
+export const updateButton = (page) => page.getByRole('button', { name: 'Update', exact: true });
+
+export async function screenshot(page, name) {
+  mkdirSync(screenshotDir, { recursive: true });
+  await page.screenshot({ path: join(screenshotDir, `${name}.png`) });
+}
+
+// Records every position the progress bar is given, from now on, in window.positions.
+export function recordProgress(page) {
+  return page.evaluate(() => {
+    window.positions = [];
+    const bar = document.querySelector('progress');
+    const value = Object.getOwnPropertyDescriptor(HTMLProgressElement.prototype, 'value');
+    Object.defineProperty(bar, 'value', {
+      configurable: true,
+      get() { return value.get.call(this); },
+      set(position) { value.set.call(this, position); window.positions.push(position); },
+    });
+  });
+}

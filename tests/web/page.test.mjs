@@ -1,0 +1,186 @@
+// The updater's page on the simulated unit (?sim=SCENARIO) in the system's Chromium: what it
+// shows when it opens, every way an update ends, the keyboard, German, a narrow window, a
+// browser without WebHID. Screenshots of each state go to build/web/screenshots.
+import { after, before, describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { answer, box, hint, openPage, panel, recordProgress, screenshot, servePage, startBrowser, updateButton } from './driver.mjs';
+
+const READY = "A programming unit was found and is ready to update. To update to new ESC firmware, please click on the 'Update'-Button.";
+const SUCCESS = 'The update of the ESC was successful!';
+const FAILURE_HINT = 'Update failed. Please try again. If the error still appears, please contact the VELQUOR Service';
+const WARNING = "IMPORTANT: Don't interrupt update process!";
+
+let server;
+let browser;
+before(async () => {
+  server = await servePage();
+  browser = await startBrowser();
+});
+after(async () => {
+  await browser?.close();
+  server?.close();
+});
+
+describe('the page opens on the unit as the window does', () => {
+  const cases = [
+    { name: 'setbox', query: 'sim=', panel: 'SETBOX: 1.25\nESC-bootloader: 1.5\nESC: 1.24', hint: READY, update: true },
+    { name: 'dialpuck', query: 'sim=unit=dialpuck', panel: 'DIALPUCK: 1.25\nESC-bootloader: 1.5\nESC: 1.24', hint: READY, update: true },
+    { name: 'no-unit', query: 'sim=unit=none', panel: 'programming unit: 0.0.0\nESC-bootloader: 0.0.0\nESC: 0.0.0',
+      hint: 'No programming unit was found on the USB Port.', update: false },
+    { name: 'ignored-controller', query: 'sim=type=0x0a0640fa', panel: 'SETBOX: 1.25\nESC-bootloader: 1.5\nESC: 1.24', hint: '', update: false },
+    { name: 'other-unit-mode', query: 'sim=mode=1', panel: 'programming unit: 0.0.0\nESC-bootloader: 0.0.0\nESC: 0.0.0',
+      hint: 'A programming unit was found on the USB Port which is in the wrong mode.', update: false },
+    { name: 'german', query: 'sim=&lang=de', panel: 'SETBOX: 1.25\nRegler-Bootloader: 1.5\nRegler: 1.24',
+      hint: 'Am USB Bus wurde eine Programmiereinheit mit angeschlossenem Regler gefunden', update: true },
+  ];
+  for (const c of cases) {
+    test(c.name, async () => {
+      const page = await openPage(browser, server.origin, c.query);
+      assert.equal(await panel(page), c.panel);
+      const shown = await hint(page);
+      assert.ok(c.hint === '' ? shown === '' : shown.startsWith(c.hint), shown);
+      assert.equal(await updateButton(page).isEnabled(), c.update);
+      assert.deepEqual(page.errors, []);
+      await screenshot(page, `start-${c.name}`);
+      await page.context().close();
+    });
+  }
+});
+
+describe('an update, every way it ends', () => {
+  // Each run: the answers given to the boxes in turn, the box that ends it (null: success).
+  const cases = [
+    { name: 'success', query: 'sim=', answers: ['OK'], end: null, panel: 'ESC: 1.25' },
+    { name: 'refused-block', query: 'sim=fail=block%235:refuse:7', answers: ['OK'],
+      end: { caption: 'Update failed!', text: 'Error when writing last firmware data block. Update cancelled.\nThe system shows following errorcode: 0x00000007-0x00000000' } },
+    { name: 'silent-unit', query: 'sim=fail=lock:hang', answers: ['OK'],
+      end: { caption: 'Update failed!', text: "System-Lock of programming unit couldn't be set. Update process cancelled.\nThe system shows following errorcode: 0xfffffffd-0x000005b4" } },
+    { name: 'unplugged-mid-transfer', query: 'sim=unplug=block%23100', answers: ['OK'],
+      end: { caption: 'Update failed!', text: 'Error when writing last firmware data block. Update cancelled.\nThe system shows following errorcode: 0xfffffffe-0x0000048f' } },
+    { name: 'protection-not-on-again', query: 'sim=fail=protect-on:refuse:5', answers: ['OK'],
+      end: { caption: 'Update failed!', text: 'The new firmware was written, but the ESC could not be finished: its write protection could not be switched on again. The ESC has no working firmware now. Please repeat the update.\nThe system shows following errorcode: 0x00000005-0x00000000' } },
+    { name: 'same-version-yes', query: 'sim=fw=0x0119', answers: ['OK', 'Yes'], end: null, panel: 'ESC: 1.25' },
+  ];
+  for (const c of cases) {
+    test(c.name, async () => {
+      const page = await openPage(browser, server.origin, c.query);
+      await recordProgress(page);
+      await updateButton(page).click();
+      for (const label of c.answers) {
+        assert.ok(await box(page), `a box for ${label}`);
+        await answer(page, label);
+      }
+      if (c.end === null) {
+        await page.getByText(SUCCESS).waitFor({ timeout: 30000 });
+        assert.ok((await panel(page)).endsWith(c.panel));
+        assert.equal(await updateButton(page).isEnabled(), false);
+        const positions = await page.evaluate(() => window.positions);
+        assert.ok(positions.length > 100, `the bar moved ${positions.length} times`);
+        assert.deepEqual(positions, [...positions].sort((a, b) => a - b), 'the bar only rises');
+        assert.equal(positions.at(-1), 100);
+      } else {
+        assert.deepEqual(await box(page), c.end);
+        await screenshot(page, `end-${c.name}`);
+        await answer(page, 'OK');
+        await page.getByText(FAILURE_HINT).waitFor();
+        assert.equal(await updateButton(page).isEnabled(), false);
+      }
+      await screenshot(page, `after-${c.name}`);
+      assert.deepEqual(page.errors, []);
+      await page.context().close();
+    });
+  }
+
+  test('declined: No to the version question, Escape at the warning', async () => {
+    for (const [query, steps] of [['sim=fw=0x0119', [['OK'], ['No']]], ['sim=', [['Escape']]]]) {
+      const page = await openPage(browser, server.origin, query);
+      await updateButton(page).click();
+      for (const [step] of steps) {
+        assert.ok(await box(page));
+        if (step === 'Escape') await page.keyboard.press('Escape');
+        else await answer(page, step);
+      }
+      await page.getByRole('dialog').filter({ has: page.getByRole('button') }).waitFor({ state: 'detached' });
+      assert.ok((await hint(page)).startsWith(READY), 'nothing changed');
+      assert.equal(await updateButton(page).isEnabled(), true);
+      await page.context().close();
+    }
+  });
+
+  test('German, answered with Enter', async () => {
+    const page = await openPage(browser, server.origin, 'sim=fail=address:refuse:5&lang=de');
+    await updateButton(page).click();
+    assert.equal((await box(page)).caption, 'Wichtiger Hinweis');
+    await page.keyboard.press('Enter');
+    assert.deepEqual(await box(page), {
+      caption: 'Update fehlgeschlagen!',
+      text: 'Die Speicheradresse, an welche die neue Firmware geschrieben wird, konnte nicht gesetzt werden. '
+        + 'Das Update wird abgebrochen\nDas System meldet Fehlercode 0x00000005-0x00000000',
+    });
+    await screenshot(page, 'german-failure');
+    await page.keyboard.press('Enter');
+    await page.getByRole('dialog').filter({ has: page.getByRole('button') }).waitFor({ state: 'detached' });
+    await page.context().close();
+  });
+});
+
+describe('the page itself', () => {
+  test('switches its language in place', async () => {
+    const page = await openPage(browser, server.origin, 'sim=');
+    await page.getByLabel('Language').selectOption('de');
+    await page.getByText('Regler-Bootloader').waitFor();
+    assert.ok((await hint(page)).startsWith('Am USB Bus wurde eine Programmiereinheit'));
+    assert.equal(await page.getByText('Sprache', { exact: true }).count(), 1);
+    assert.ok(page.url().includes('lang=de'));
+    await page.context().close();
+  });
+
+  test('fits a narrow window', async () => {
+    const page = await openPage(browser, server.origin, 'sim=', { viewport: { width: 360, height: 740 } });
+    const overflow = await page.evaluate(() => document.scrollingElement.scrollWidth - window.innerWidth);
+    assert.ok(overflow <= 0, `${overflow} pixels wider than the window`);
+    await updateButton(page).click();
+    await answer(page, 'OK');
+    await page.getByText(SUCCESS).waitFor();
+    await screenshot(page, 'narrow');
+    await page.context().close();
+  });
+
+  test('a browser without WebHID is told which browsers work, and the demo still runs', async () => {
+    for (const query of ['', 'sim=']) {
+      const context = await browser.newContext();
+      await context.addInitScript(() => { delete Navigator.prototype.hid; });
+      const page = await context.newPage();
+      await page.goto(`${server.origin}/?${query}`);
+      await page.waitForFunction(() => !document.body.classList.contains('loading'));
+      const note = page.getByRole('alert');
+      if (query === '') {
+        assert.match(await note.innerText(), /Chrome, Edge or Opera/);
+        assert.equal(await page.getByRole('button', { name: 'Connect programming unit' }).isEnabled(), false);
+        await screenshot(page, 'no-webhid');
+      } else {
+        assert.equal(await note.isVisible(), false);
+        assert.equal(await updateButton(page).isEnabled(), true);
+      }
+      await context.close();
+    }
+  });
+
+  test('loads nothing from elsewhere, and says what it loaded', async () => {
+    const context = await browser.newContext();
+    const foreign = [];
+    const loaded = [];
+    context.on('request', (request) => {
+      if (!request.url().startsWith(server.origin)) foreign.push(request.url());
+      else loaded.push(new URL(request.url()).pathname);
+    });
+    const before = server.served.bytes;
+    const page = await context.newPage();
+    await page.goto(`${server.origin}/?sim=`);
+    await page.waitForFunction(() => !document.body.classList.contains('loading'));
+    assert.deepEqual(foreign, []);
+    assert.ok(!loaded.some((path) => path.startsWith('/images/')), 'no image before an update');
+    console.log(`FIGURE page loaded on opening: ${server.served.bytes - before} bytes over ${loaded.join(' ')}`);
+    await context.close();
+  });
+});
