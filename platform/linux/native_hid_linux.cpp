@@ -19,7 +19,9 @@ int32_t WaitEvent(uint32_t timeoutMs, DeviceEventKind* kind, char16_t* path, uin
 {
     HotplugEvent event;
     int32_t result = WaitHotplugEvent(g_Monitor, timeoutMs, &event);
-    if (result != 1) return result;
+    // udev's events overflowed the monitor's buffer: the caller reads the present state afresh.
+    if (result == HOTPLUG_EVENTS_LOST) return DEVICE_EVENTS_LOST;
+    if (result != 1) return result < 0 ? -1 : result;
     *kind = event.Kind == HOTPLUG_ADD ? DEVICE_ARRIVED : DEVICE_REMOVED;
     // The node is the path the HID table lists the interface under.
     Utf8ToUtf16(event.Node, path, static_cast<int32_t>(capacity));

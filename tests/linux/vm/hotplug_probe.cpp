@@ -1,5 +1,6 @@
 // Test equipment: the hot-plug monitor (platform/linux/udev_monitor.h) on a real udev. Prints
-// "listening" once the monitor is open, then one line per wait: "add NODE", "remove NODE", or
+// "listening buffer=BYTES" once the monitor is open (the receive buffer the kernel granted),
+// then one line per wait: "add NODE", "remove NODE", "lost" (events were dropped), or
 // "timeout MS" with the milliseconds the wait took.
 //
 //   velquor-hotplug-probe COUNT TIMEOUT_MS
@@ -22,7 +23,7 @@ int main(int argc, char** argv)
         std::perror("velquor-hotplug-probe: no monitor");
         return 1;
     }
-    std::printf("listening\n");
+    std::printf("listening buffer=%u\n", HotplugReceiveBufferBytes(monitor));
     std::fflush(stdout);
     int status = 0;
     for (long i = 0; i < count; ++i) {
@@ -31,6 +32,8 @@ int main(int argc, char** argv)
         int32_t result = WaitHotplugEvent(monitor, timeoutMs, &event);
         if (result > 0) {
             std::printf("%s %s\n", event.Kind == HOTPLUG_ADD ? "add" : "remove", event.Node);
+        } else if (result == HOTPLUG_EVENTS_LOST) {
+            std::printf("lost\n");
         } else if (result == 0) {
             std::printf("timeout %llu\n", static_cast<unsigned long long>(MonotonicMilliseconds() - start));
         } else {

@@ -12,7 +12,7 @@ set -euo pipefail
 build=$1
 vm=$(mkdir -p "$2" && realpath "$2")
 here=$(dirname "$(realpath "$0")")
-limit=${VELQUOR_VM_TIMEOUT:-600}
+limit=${VELQUOR_VM_TIMEOUT:-900}
 
 "$here/build-initramfs.sh" "$build" "$vm"
 

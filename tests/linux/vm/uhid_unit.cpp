@@ -1,17 +1,21 @@
 // Test equipment: the simulated programming unit (sim/) on a real Linux HID stack. Every
 // interface of the simulator's list (foreign devices, the alien, the unit, a second unit) is
 // plugged into the kernel through /dev/uhid with its ids and a report descriptor of its
-// declared lengths (requests report id 1, replies report id 2). Each output report goes to the
-// sim table's WriteReport on that interface, then its ReadReport, and the reply goes back to
-// the kernel as an input report. Faults come from the same scenario language: `hang` sends no
-// reply, `unplug=OP` destroys the unit's device at OP.
+// declared lengths (requests report id 1, replies report id 2, the unit's own input reports id
+// 3). Each output report goes to the sim table's WriteReport on that interface, then its
+// ReadReport as long as it yields reports, and each report read goes back to the kernel as an
+// input report, in order. Faults come from the same scenario language: `hang` sends no reply,
+// `unplug=OP` destroys the unit's device at OP, `extra=OP` sends a report of the unit's own
+// before OP's reply or the reply twice.
 //
 //   velquor-uhid-unit [--scenario TEXT] [--flash FILE] [--log FILE] [--unnumbered]
 //
 // --unnumbered: the devices' descriptors give no report ids, so reports travel without them.
 // Runs until SIGTERM or SIGINT, then unplugs every device still present, writes the
-// controller's flash (SIM_FLASH_SIZE bytes) to FILE and a summary line of the unit's traffic
-// ("requests=N replies=N unplugged=0|1") to the log file.
+// controller's flash (SIM_FLASH_SIZE bytes) to FILE and the unit's traffic to the log file: a
+// summary line "requests=N replies=N unplugged=0|1" (replies: every input report sent) and the
+// requests in the order they came, equal neighbours counted, e.g.
+// "order=status,info,identity,lock,protect-off,erase,address,block*2048,protect-on,unlock".
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/uhid.h>
@@ -23,6 +27,7 @@
 #include <cstring>
 
 #include "link/device_link.h"
+#include "link/flash_commands.h"
 #include "sim/sim_unit.h"
 
 namespace {
@@ -44,9 +49,11 @@ bool WriteEvent(int fd, const uhid_event& event)
 // Whether the devices number their reports (--unnumbered: they don't).
 bool g_Numbered = true;
 
-// A device's report descriptor: a vendor collection with an output report (id 1) and an input
-// report (id 2) of 8-bit fields, or the same two without ids; lengths counted with the id byte
-// either way, as Windows counts them.
+// A device's report descriptor: a vendor collection with an output report (id 1) and two input
+// reports (id 2, the replies, and id 3, the unit's own, of the same length) of 8-bit fields, or
+// one output and one input report without ids; lengths counted with the id byte either way, as
+// Windows counts them. (The kernel drops an input report whose id the descriptor does not
+// declare, so the unit's own reports need theirs.)
 uint32_t BuildDescriptor(uint8_t* out, uint16_t inputLength, uint16_t outputLength)
 {
     const uint32_t outCount = outputLength - 1u, inCount = inputLength - 1u;
@@ -68,7 +75,8 @@ uint32_t BuildDescriptor(uint8_t* out, uint16_t inputLength, uint16_t outputLeng
         0x96, static_cast<uint8_t>(inCount), static_cast<uint8_t>(inCount >> 8),  // Report Count
         0x81, 0x02,  // Input (Data, Variable, Absolute)
     };
-    const uint8_t requestId[] = {0x85, REPORT_ID_REQUEST}, replyId[] = {0x85, REPORT_ID_REPLY}, end[] = {0xC0};
+    const uint8_t requestId[] = {0x85, REPORT_ID_REQUEST}, replyId[] = {0x85, REPORT_ID_REPLY},
+                  ownId[] = {0x85, SIM_EXTRA_REPORT_ID}, end[] = {0xC0};
     uint32_t length = 0;
     auto put = [&](const uint8_t* bytes, uint32_t count) {
         std::memcpy(out + length, bytes, count);
@@ -79,6 +87,10 @@ uint32_t BuildDescriptor(uint8_t* out, uint16_t inputLength, uint16_t outputLeng
     put(output, sizeof output);
     if (g_Numbered) put(replyId, sizeof replyId);
     put(input, sizeof input);
+    if (g_Numbered) {
+        put(ownId, sizeof ownId);
+        put(input, sizeof input);
+    }
     put(end, sizeof end);
     return length;
 }
@@ -101,6 +113,8 @@ struct PluggedDevice {
 };
 
 constexpr uint32_t MAX_DEVICES = SIM_MAX_OTHERS + 3;
+// More input reports than one request ever makes the unit queue (a reply and one extra).
+constexpr uint32_t MAX_INPUT_PER_REQUEST = 8;
 
 // Creates the kernel's HID device for interface `index` of the simulator. False when the
 // interface can't be plugged in (the reason is printed).
@@ -144,7 +158,75 @@ void Unplug(PluggedDevice* device)
     device->Present = false;
 }
 
-// Answers the kernel's next event on a device. Counts the unit's requests and replies.
+// The unit's requests in order, as "name" or "name*count" for a run of equal ones.
+constexpr uint32_t ORDER_SIZE = 4096;
+char g_Order[ORDER_SIZE];
+uint32_t g_OrderLength = 0;
+bool g_OrderCut = false;
+const char* g_LastName = nullptr;
+uint32_t g_LastCount = 0;
+
+const char* RequestName(const uint8_t* request, uint32_t size)
+{
+    if (size < 4) return "short";
+    switch (request[1]) {
+    case CMD_GET_STATUS: return "status";
+    case CMD_READ_MEMORY: return "memread";
+    case CMD_READ_CONTROLLER_INFO: return "info";
+    case CMD_GET_CONTROLLER_IDENTITY: return "identity";
+    case CMD_SYSTEM_LOCK: return request[3] == 0 ? "unlock" : "lock";
+    case CMD_WRITE_PROTECT: return request[3] == 0 ? "protect-off" : "protect-on";
+    case CMD_ERASE_FIRMWARE: return "erase";
+    case CMD_SET_WRITE_ADDRESS: return "address";
+    case CMD_WRITE_DATA: return "block";
+    default: return "other";
+    }
+}
+
+// Ends the run of equal requests in g_Order (cut with "..." when it does not fit).
+void FlushOrder()
+{
+    if (g_LastName == nullptr) return;
+    char item[48];
+    int length = g_LastCount == 1 ? std::snprintf(item, sizeof item, "%s%s", g_OrderLength == 0 ? "" : ",", g_LastName)
+                                  : std::snprintf(item, sizeof item, "%s%s*%u", g_OrderLength == 0 ? "" : ",",
+                                                  g_LastName, g_LastCount);
+    if (length > 0 && g_OrderLength + static_cast<uint32_t>(length) + 4 < ORDER_SIZE) {
+        std::memcpy(g_Order + g_OrderLength, item, static_cast<size_t>(length));
+        g_OrderLength += static_cast<uint32_t>(length);
+    } else if (!g_OrderCut) {
+        std::memcpy(g_Order + g_OrderLength, "...", 3);
+        g_OrderLength += 3;
+        g_OrderCut = true;
+    }
+    g_Order[g_OrderLength] = '\0';
+    g_LastName = nullptr;
+    g_LastCount = 0;
+}
+
+void NoteRequest(const uint8_t* request, uint32_t size)
+{
+    const char* name = RequestName(request, size);
+    if (g_LastName != nullptr && std::strcmp(g_LastName, name) != 0) FlushOrder();
+    g_LastName = name;
+    ++g_LastCount;
+}
+
+// Sends one input report of `device->InputLength` bytes (the report id in byte 0) to the kernel.
+bool SendInput(PluggedDevice* device, const uint8_t* report)
+{
+    static uhid_event event;
+    std::memset(&event, 0, sizeof event);
+    event.type = UHID_INPUT2;
+    // Without ids a report is its data alone.
+    uint32_t skip = g_Numbered ? 0 : 1;
+    event.u.input2.size = static_cast<uint16_t>(device->InputLength - skip);
+    std::memcpy(event.u.input2.data, report + skip, device->InputLength - skip);
+    return WriteEvent(device->Fd, event);
+}
+
+// Answers the kernel's next event on a device. Counts the unit's requests and the input
+// reports it sent.
 void Serve(PluggedDevice* device, uint32_t* requests, uint32_t* replies)
 {
     const HidPlatform& sim = kSimHidPlatform;
@@ -170,7 +252,10 @@ void Serve(PluggedDevice* device, uint32_t* requests, uint32_t* replies)
     }
     if (event.type != UHID_OUTPUT || event.u.output.rtype != UHID_OUTPUT_REPORT) return;
 
-    if (device->IsUnit) ++*requests;
+    if (device->IsUnit) {
+        ++*requests;
+        NoteRequest(event.u.output.data, event.u.output.size);
+    }
     // Without ids the kernel passes the report number 0 in byte 0; the unit reads it as a request.
     if (!g_Numbered && event.u.output.size > 0 && event.u.output.data[0] == 0) event.u.output.data[0] = REPORT_ID_REQUEST;
     if (!sim.WriteReport(device->Handle, event.u.output.data, event.u.output.size, 0)) {
@@ -178,16 +263,18 @@ void Serve(PluggedDevice* device, uint32_t* requests, uint32_t* replies)
         if (sim.LastError() == SIM_ERROR_DEVICE_NOT_CONNECTED) Unplug(device);
         return;
     }
-    reply[0] = REPORT_ID_REPLY;
-    // A hanging command has queued nothing: the read fails at once and no reply goes out.
-    if (!sim.ReadReport(device->Handle, reply, device->InputLength, 0)) return;
-    std::memset(&event, 0, sizeof event);
-    event.type = UHID_INPUT2;
-    // Without ids a report is its data alone.
-    uint32_t skip = g_Numbered ? 0 : 1;
-    event.u.input2.size = static_cast<uint16_t>(device->InputLength - skip);
-    std::memcpy(event.u.input2.data, reply + skip, device->InputLength - skip);
-    if (WriteEvent(device->Fd, event) && device->IsUnit) ++*replies;
+    // Everything the request made the unit queue goes out, in order: its reply, and a report
+    // of its own before it or a second copy after it (extra=). A hanging command has queued
+    // nothing: the first read fails at once (time-out) and no reply goes out. A reply that
+    // can't be read (fail=OP:read) is not sent, and the reports behind it still are.
+    for (uint32_t taken = 0; taken < MAX_INPUT_PER_REQUEST; ++taken) {
+        reply[0] = REPORT_ID_REPLY;
+        if (!sim.ReadReport(device->Handle, reply, device->InputLength, 0)) {
+            if (sim.LastError() == SIM_ERROR_GEN_FAILURE) continue;
+            break;
+        }
+        if (SendInput(device, reply) && device->IsUnit) ++*replies;
+    }
 }
 
 }  // namespace
@@ -266,9 +353,10 @@ int main(int argc, char** argv)
         status = 1;
     }
     if (logPath != nullptr) {
-        char line[96];
-        int length = std::snprintf(line, sizeof line, "requests=%u replies=%u unplugged=%d\n", requests, replies,
-                                   unitUnplugged ? 1 : 0);
+        FlushOrder();
+        static char line[ORDER_SIZE + 96];
+        int length = std::snprintf(line, sizeof line, "requests=%u replies=%u unplugged=%d\norder=%s\n", requests,
+                                   replies, unitUnplugged ? 1 : 0, g_Order);
         if (!WriteFile(logPath, reinterpret_cast<const uint8_t*>(line), static_cast<uint32_t>(length))) status = 1;
     }
     return status;
