@@ -125,6 +125,27 @@ describe('an update, every way it ends', () => {
 });
 
 describe('the page itself', () => {
+  test('asks before it is left while the flash commands run, not before or after', async () => {
+    // In real time: the refused erase ends the flash commands 5 s after the lock.
+    const page = await openPage(browser, server.origin, 'sim=fail=erase:refuse:9&realtime=1');
+    const asked = [];
+    page.on('dialog', (dialog) => {
+      asked.push(dialog.type());
+      dialog.dismiss();
+    });
+    await updateButton(page).click();
+    await answer(page, 'OK');
+    await page.waitForTimeout(1500);
+    await page.close({ runBeforeUnload: true });
+    await page.waitForTimeout(300);
+    assert.deepEqual(asked, ['beforeunload']);
+    assert.equal(page.isClosed(), false, 'still on the page');
+    assert.equal((await box(page, 15000)).caption, 'Update failed!');
+    await answer(page, 'OK');
+    await Promise.all([page.waitForEvent('close', { timeout: 5000 }), page.close({ runBeforeUnload: true })]);
+    assert.deepEqual(asked, ['beforeunload'], 'asked once, while the flash commands ran');
+  });
+
   test('switches its language in place', async () => {
     const page = await openPage(browser, server.origin, 'sim=');
     await page.getByLabel('Language').selectOption('de');
