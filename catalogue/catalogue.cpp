@@ -3,6 +3,10 @@
 // which the program links from wherever it carries them (embedded data or resources).
 #include "catalogue/catalogue.h"
 
+#include <cstring>
+
+#include "catalogue/sha256.h"
+
 uint16_t ControllerVoltageClass = 0;
 uint16_t ControllerCurrentClass = 0;
 uint16_t ControllerFamily = 0;
@@ -160,4 +164,15 @@ uint16_t SelectImage(uint16_t family, uint16_t currentClass, uint16_t voltageCla
         }
     }
     return FALLBACK_IMAGE_ID;
+}
+
+bool ImageMatchesItsDigest(uint16_t id, const uint8_t* bytes, uint32_t size)
+{
+    for (const ImageDigest& carried : kImageDigests) {
+        if (carried.Id != id) continue;
+        uint8_t digest[SHA256_DIGEST_SIZE];
+        Sha256(bytes, size, digest);
+        return std::memcmp(digest, carried.Sha256, SHA256_DIGEST_SIZE) == 0;
+    }
+    return false;
 }

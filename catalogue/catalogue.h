@@ -41,6 +41,16 @@ extern const ImageInfo kImageSet[IMAGE_COUNT];
 // no image of that id. The bytes are read in place and never freed.
 bool LookupImage(uint16_t id, const uint8_t** bytes, uint32_t* size);
 
+// The SHA-256 of every carried image, taken by the build (generated, in the order of the set).
+struct ImageDigest {
+    uint16_t Id;
+    uint8_t Sha256[32];
+};
+extern const ImageDigest kImageDigests[IMAGE_COUNT];
+
+// Whether `size` bytes at `bytes` are image `id` as the build carried it.
+bool ImageMatchesItsDigest(uint16_t id, const uint8_t* bytes, uint32_t size);
+
 // Facts of the build: whether the carried images are the generated stand-ins (no folder of the
 // maker's images was given), and whether this build may write stand-ins to a real unit (made
 // only for the tests on real HID stacks).

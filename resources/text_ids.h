@@ -41,4 +41,5 @@
 #define TEXT_PROTECT_ON_FAILED_STEP  40044  // the image is written, the protection not on again
 #define TEXT_TEST_IMAGES_REFUSED     40045  // a build with stand-in images and a real unit
 #define TEXT_FLASH_BLOCKS_SHUTDOWN   40046  // the reason given to the system for holding off its end
+#define TEXT_IMAGE_DAMAGED           40047  // the carried image differs from its digest
 // 60001..60008: texts of a programming-unit update, carried, not shown.

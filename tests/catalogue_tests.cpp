@@ -1,9 +1,11 @@
 // Admission, new-firmware version, image selection and the carried image set.
 #include "catalogue/catalogue.h"
+#include "catalogue/sha256.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <vector>
@@ -295,6 +297,43 @@ TEST(Catalogue, IdsWithoutAnImageGiveNothing)
         EXPECT_EQ(bytes, nullptr) << id;
         EXPECT_EQ(size, 0u) << id;
     }
+}
+
+// Digests as published with SHA-256 (FIPS 180-4 examples), the two-block case included.
+TEST(Catalogue, Sha256OfKnownMessages)
+{
+    const struct {
+        const char* Message;
+        const char* Digest;
+    } kCases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+    };
+    for (const auto& c : kCases) {
+        uint8_t digest[SHA256_DIGEST_SIZE];
+        Sha256(reinterpret_cast<const uint8_t*>(c.Message), static_cast<uint32_t>(std::strlen(c.Message)), digest);
+        char hex[2 * SHA256_DIGEST_SIZE + 1];
+        for (uint32_t i = 0; i < SHA256_DIGEST_SIZE; ++i) std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+        EXPECT_STREQ(hex, c.Digest) << "'" << c.Message << "'";
+    }
+}
+
+// Every carried image is what the build took the digest of; one byte changed anywhere is not.
+TEST(Catalogue, EveryImageMatchesItsDigestAndNoDamagedCopyDoes)
+{
+    for (const ImageInfo& info : kImageSet) {
+        const uint8_t* bytes = nullptr;
+        uint32_t size = 0;
+        ASSERT_TRUE(LookupImage(info.Id, &bytes, &size));
+        EXPECT_TRUE(ImageMatchesItsDigest(info.Id, bytes, size)) << info.Id;
+        std::vector<uint8_t> damaged(bytes, bytes + size);
+        damaged[size / 2] ^= 0x01;
+        EXPECT_FALSE(ImageMatchesItsDigest(info.Id, damaged.data(), size)) << info.Id;
+        EXPECT_FALSE(ImageMatchesItsDigest(info.Id, bytes, size - 4)) << info.Id;
+    }
+    EXPECT_FALSE(ImageMatchesItsDigest(150, nullptr, 0)) << "no digest for an image not carried";
 }
 
 } // namespace

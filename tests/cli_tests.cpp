@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/catalogue.h"
 #include "sim/sim_unit.h"
 
 #ifndef VELQUOR_FLASH_EXE
@@ -23,10 +24,10 @@ struct FlashRun {
     std::string Err;
 };
 
-std::string ReadWhole(const std::string& path)
+std::string ReadWhole(const std::string& path, bool binary = false)
 {
     // Text mode: a Windows build writes its newlines as CR LF.
-    std::ifstream file(path);
+    std::ifstream file(path, binary ? std::ios::in | std::ios::binary : std::ios::in);
     std::stringstream content;
     content << file.rdbuf();
     return content.str();
@@ -45,10 +46,13 @@ std::string ProgramPath()
     return path;
 }
 const char* const kNoInput = "NUL";
+const char* ProgramSuffix() { return ".exe"; }
+void MakeExecutable(const std::string&) {}
 void SetVariable(const char* name, const char* value) { _putenv_s(name, value != nullptr ? value : ""); }
 int ExitStatus(int systemResult) { return systemResult; }
 #else
 }  // namespace
+#include <sys/stat.h>
 #include <sys/wait.h>
 namespace {
 std::string Quote(const std::string& text)
@@ -59,6 +63,8 @@ std::string Quote(const std::string& text)
 }
 std::string ProgramPath() { return VELQUOR_FLASH_EXE; }
 const char* const kNoInput = "/dev/null";
+const char* ProgramSuffix() { return ""; }
+void MakeExecutable(const std::string& path) { chmod(path.c_str(), 0755); }
 void SetVariable(const char* name, const char* value)
 {
     if (value != nullptr) {
@@ -70,15 +76,15 @@ void SetVariable(const char* name, const char* value)
 int ExitStatus(int systemResult) { return WIFEXITED(systemResult) ? WEXITSTATUS(systemResult) : -1; }
 #endif
 
-// Runs velquor-flash with `args`, standard input empty and not a terminal.
-FlashRun RunFlash(const std::vector<std::string>& args)
+// Runs `program` with `args`, standard input empty and not a terminal.
+FlashRun RunProgram(const std::string& program, const std::vector<std::string>& args)
 {
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
     std::string name = test->name();
     for (char& c : name) c = c == '/' ? '_' : c;
     std::string base = testing::TempDir() + "velquor_cli_" + name;
     std::string outPath = base + ".out", errPath = base + ".err";
-    std::string command = Quote(ProgramPath());
+    std::string command = Quote(program);
     for (const std::string& arg : args) command += " " + Quote(arg);
     command += " >" + Quote(outPath) + " 2>" + Quote(errPath) + " <" + kNoInput;
 #if defined(_WIN32)
@@ -90,6 +96,9 @@ FlashRun RunFlash(const std::vector<std::string>& args)
     std::remove(errPath.c_str());
     return run;
 }
+
+// Runs velquor-flash as it was built.
+FlashRun RunFlash(const std::vector<std::string>& args) { return RunProgram(ProgramPath(), args); }
 
 std::vector<std::string> Lines(const std::string& text)
 {
@@ -493,6 +502,30 @@ TEST(CliLanguage, FollowsTheFirstNonEmptyLocaleVariableUnlessGiven)
         EXPECT_EQ(Contains(run.Out, "ESC: 1.24"), !c.German) << run.Out;
     }
     for (int i = 0; i < 3; ++i) SetVariable(names[i], saved[i]);
+}
+
+// A program whose carried image was damaged after the build (one byte of image 157 flipped in
+// a copy of the built program) refuses before it sends anything, and says why.
+TEST(CliImages, DamagedImageInsideTheProgramIsRefused)
+{
+    const uint8_t* image = nullptr;
+    uint32_t size = 0;
+    ASSERT_TRUE(LookupImage(157, &image, &size));
+    std::string program = ReadWhole(ProgramPath(), true);
+    size_t at = program.find(std::string(reinterpret_cast<const char*>(image), 256));
+    ASSERT_NE(at, std::string::npos) << "image 157 is not inside the program";
+    program[at + size / 2] = static_cast<char>(program[at + size / 2] ^ 0x01);
+    std::string damaged = testing::TempDir() + "velquor_damaged" + ProgramSuffix();
+    {
+        std::ofstream out(damaged, std::ios::binary);
+        out << program;
+    }
+    MakeExecutable(damaged);
+    FlashRun run = RunProgram(damaged, {"--sim", "", "--trace", "--lang", "en", "--yes", "update"});
+    std::remove(damaged.c_str());
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_TRUE(Contains(run.Out, "The firmware carried by this updater is damaged")) << run.Out;
+    EXPECT_FALSE(Contains(run.Err, "> 01 0b 01 01")) << "no lock, nor any flash command";
 }
 
 }  // namespace

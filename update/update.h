@@ -43,6 +43,7 @@ enum UpdateStep : uint8_t {
     UPDATE_STEP_CONTROLLER_CHANGED,  // another controller than the one the run was started for
     UPDATE_STEP_NO_IMAGE,            // no carried image fits the controller
     UPDATE_STEP_TEST_IMAGES,         // this build carries stand-in images, and the unit is real
+    UPDATE_STEP_IMAGE_DAMAGED,       // the image differs from the digest the build took of it
     UPDATE_STEP_LOCK,
     UPDATE_STEP_PROTECT_OFF,
     UPDATE_STEP_ERASE,

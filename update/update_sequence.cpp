@@ -127,6 +127,9 @@ UpdateOutcome RunUpdate(const UpdateFrontEnd& frontEnd)
     uint32_t imageSize = 0;
     if (!LookupImage(SelectedImageId(), &image, &imageSize) || imageSize == 0)
         return Failed(outcome, UPDATE_STEP_NO_IMAGE, LinkFailed(LINK_NO_DEVICE));
+    // Nor may a damaged one be written: the bytes must be those the build carried.
+    if (!ImageMatchesItsDigest(SelectedImageId(), image, imageSize))
+        return Failed(outcome, UPDATE_STEP_IMAGE_DAMAGED, LinkFailed(LINK_NO_DEVICE));
     outcome.BlockCount = TransferBlockCount(imageSize);
 
     frontEnd.FlashCommandsStarting();

@@ -107,6 +107,25 @@ describe('an update, every way it ends', () => {
     }
   });
 
+  test('a damaged image from the page\'s folder is refused before anything is sent', async () => {
+    const page = await openPage(browser, server.origin, 'sim=');
+    await page.route('**/images/157.bin', async (route) => {
+      const response = await route.fetch();
+      const body = await response.body();
+      body[body.length >> 1] ^= 0x01;
+      await route.fulfill({ response, body });
+    });
+    await updateButton(page).click();
+    await answer(page, 'OK');
+    assert.deepEqual(await box(page), {
+      caption: 'Update failed!',
+      text: 'The firmware carried by this updater is damaged: it is not what was built into it. Nothing was '
+        + 'written; the firmware of the ESC was not changed. Please download the updater again.',
+    });
+    assert.equal(await page.getByRole('progressbar').isVisible(), false, 'no transfer began');
+    await page.context().close();
+  });
+
   test('German, answered with Enter', async () => {
     const page = await openPage(browser, server.origin, 'sim=fail=address:refuse:5&lang=de');
     await updateButton(page).click();
