@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "app/app.h"
+#include "catalogue/catalogue.h"
+#include "resources/version.h"
 
 namespace {
 
@@ -146,7 +148,11 @@ TextLanguage ChooseLanguage(const CliOptions& options, const char* (*environment
     return LANGUAGE_ENGLISH;
 }
 
-void PrintVersion(std::FILE* out) { std::fprintf(out, "velquor-flash %s\n", VELQUOR_VERSION); }
+void PrintVersion(std::FILE* out)
+{
+    std::fprintf(out, "velquor-flash %s (ESC firmware %u.%u)\n", UpdaterVersion(), CARRIED_FIRMWARE_VERSION >> 8,
+                 CARRIED_FIRMWARE_VERSION & 0xFFu);
+}
 
 void PrintHelp(std::FILE* out)
 {

@@ -34,5 +34,5 @@ TextLanguage ChooseLanguage(const CliOptions& options, const char* (*environment
 // The full help text.
 void PrintHelp(std::FILE* out);
 
-// "velquor-flash VERSION" on one line.
+// "velquor-flash VERSION (ESC firmware 1.25)" on one line.
 void PrintVersion(std::FILE* out);

@@ -2,7 +2,7 @@
 # Installs the Debian packages that a part of the build and the tests needs, and only those.
 # Idempotent; run as root.
 #   scripts/install-deps.sh               the native build and its tests (also for asan)
-#   scripts/install-deps.sh win vm fuzz   adds the groups named: any of native, win, vm, fuzz, web
+#   scripts/install-deps.sh win vm fuzz   adds the groups named: any of native, win, vm, fuzz, web, release
 #   scripts/install-deps.sh --win         the same as 'native win'
 set -euo pipefail
 
@@ -20,6 +20,8 @@ fuzz=(clang libclang-rt-14-dev)
 # The page in the browser: Emscripten (its optimizer needs acorn), Node.js for the tests' driver
 # and Chromium to drive; npm comes with Node.js where it is not a package of its own.
 web=(cmake ninja-build emscripten node-acorn nodejs chromium)
+# Releases: the Windows and web builds, and the tools that pack them and check the package.
+release=(zip dpkg-dev lintian)
 
 groups=("$@")
 [ ${#groups[@]} -eq 0 ] && groups=(native)
@@ -31,7 +33,8 @@ for group in "${groups[@]}"; do
     vm) packages+=("${native[@]}" "${vm[@]}") ;;
     fuzz) packages+=(cmake ninja-build "${fuzz[@]}") ;;
     web) packages+=("${web[@]}") ;;
-    *) echo "install-deps: unknown group '$group' (native, win, vm, fuzz, web)" >&2; exit 2 ;;
+    release) packages+=("${native[@]}" "${win[@]}" "${web[@]}" "${release[@]}") ;;
+    *) echo "install-deps: unknown group '$group' (native, win, vm, fuzz, web, release)" >&2; exit 2 ;;
   esac
 done
 
@@ -41,7 +44,7 @@ for p in "${packages[@]}"; do
 done
 # Debian's Node.js comes without npm, which is a package of its own there.
 for group in "${groups[@]}"; do
-  if [ "$group" = web ] && ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
+  if { [ "$group" = web ] || [ "$group" = release ]; } && ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 

@@ -197,7 +197,7 @@ const CliCase kCases[] = {
     // Without --sim on Linux: the hidraw edge, on a build machine without a unit.
     {"hidraw_no_unit", {"--lang", "en", "status"}, 4, {"programming unit: 0.0.0\n", "No programming unit was found"}, {}, {}},
 #endif
-    {"version", {"--version", "--bogus", "status"}, 0, {"velquor-flash 1.25\n"}, {"programming unit"}, {}},
+    {"version", {"--version", "--bogus", "status"}, 0, {"velquor-flash 2.0.0", " (ESC firmware 1.25)\n"}, {"programming unit"}, {}},
     {"help", {"--help", "--bogus"}, 0,
      {"identify", "status", "update", "--sim SCENARIO", "--trace", "--yes", "--lang en|de", "--realtime",
       "fail=OP:KIND", "Exit status", "VELQUOR ORVANT QX FW Updater 1.25"},

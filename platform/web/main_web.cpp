@@ -9,10 +9,12 @@
 
 #include "app/app.h"
 #include "app/texts.h"
+#include "catalogue/catalogue.h"
 #include "cli/terminal_texts.h"
 #include "link/device_link.h"
 #include "platform/web/page.h"
 #include "resources/resource_ids.h"
+#include "resources/version.h"
 #include "sim/sim_unit.h"
 
 namespace {
@@ -94,6 +96,10 @@ void SendPageTexts()
     AppendJsonMember(json, sizeof json, "yes", TerminalText(TT_YES));
     AppendJsonMember(json, sizeof json, "no", TerminalText(TT_NO));
     AppendJsonMember(json, sizeof json, "languageCode", german ? "de" : "en");
+    AppendJsonMember(json, sizeof json, "version", UpdaterVersion());
+    char firmware[16];
+    std::snprintf(firmware, sizeof firmware, "%u.%u", CARRIED_FIRMWARE_VERSION >> 8, CARRIED_FIRMWARE_VERSION & 0xFFu);
+    AppendJsonMember(json, sizeof json, "firmware", firmware);
     std::strncat(json, "}", sizeof json - std::strlen(json) - 1);
     JsSetPageTexts(json);
 }

@@ -40,6 +40,7 @@ describe('the page opens on the unit as the window does', () => {
       const shown = await hint(page);
       assert.ok(c.hint === '' ? shown === '' : shown.startsWith(c.hint), shown);
       assert.equal(await updateButton(page).isEnabled(), c.update);
+      assert.match(await page.getByText(/^Updater \d/).innerText(), /^Updater 2\.0\.0(\+test-images)?, (ESC firmware|Regler-Firmware) 1\.25$/);
       assert.deepEqual(page.errors, []);
       await screenshot(page, `start-${c.name}`);
       await page.context().close();

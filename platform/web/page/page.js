@@ -415,6 +415,7 @@ const VelquorPage = (() => {
     if (note.dataset.key) note.textContent = texts[note.dataset.key];
     const demo = document.getElementById('demo');
     if (!demo.hidden) demo.querySelector('span').textContent = texts.demo;
+    document.getElementById('version').textContent = texts.versionLine.replace('%s', texts.version).replace('%s', texts.firmware);
   }
   function showDemo(problem) {
     const demo = document.getElementById('demo');
