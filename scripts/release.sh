@@ -12,10 +12,10 @@
 #                                                        "+test-images" in every version shown
 # Installs what it needs first (scripts/install-deps.sh release, as root). About 5 minutes.
 #
-# Reproducible: time stamps come from the commit (SOURCE_DATE_EPOCH), the build folder's and the
-# source's paths are mapped away (-ffile-prefix-map), the programs are stripped, the Windows
-# program carries no link time, and every archive lists its files in a fixed order with the
-# commit's time and fixed owners.
+# Reproducible: time stamps come from the commit (SOURCE_DATE_EPOCH), the programs are built with
+# VELQUOR_REPRODUCIBLE (no source or build folder in them, stripped, no link time in the Windows
+# program), and every archive lists its files in a fixed order with the commit's time and fixed
+# owners.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -65,26 +65,22 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/src"
 git archive --format=tar HEAD | tar -x -C "$work/src"
 
-# Every build sees the sources at "src" and itself at its own name, wherever $work lies.
-map="-ffile-prefix-map=$work/src=src -ffile-prefix-map=$work=."
 images=()
 [ -n "$firmware" ] && images=(-DVELQUOR_FIRMWARE_DIR="$firmware")
-common=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DVELQUOR_BUILD_TESTS=OFF -DVELQUOR_WERROR=ON "${images[@]}")
+common=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DVELQUOR_BUILD_TESTS=OFF -DVELQUOR_WERROR=ON -DVELQUOR_REPRODUCIBLE=ON
+        "${images[@]}")
 
 echo "=== release $shown: velquor-flash for Linux"
-cmake -S "$work/src" -B "$work/linux" "${common[@]}" -DCMAKE_CXX_FLAGS="$map" -DCMAKE_C_FLAGS="$map" \
-      -DCMAKE_EXE_LINKER_FLAGS="-s" >/dev/null
+cmake -S "$work/src" -B "$work/linux" "${common[@]}" >/dev/null
 cmake --build "$work/linux" --target velquor-flash
 
 echo "=== release $shown: the Windows program"
-cmake -S "$work/src" -B "$work/win64" "${common[@]}" -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/mingw-w64.cmake" \
-      -DCMAKE_CXX_FLAGS="$map" -DCMAKE_C_FLAGS="$map" -DCMAKE_EXE_LINKER_FLAGS="-s -Wl,--no-insert-timestamp" >/dev/null
+cmake -S "$work/src" -B "$work/win64" "${common[@]}" -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/mingw-w64.cmake" >/dev/null
 cmake --build "$work/win64" --target velquor_updater
 
 echo "=== release $shown: the web page"
 NODE_PATH=/usr/share/nodejs cmake -S "$work/src" -B "$work/web" "${common[@]}" \
-      -DCMAKE_TOOLCHAIN_FILE=/usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake \
-      -DCMAKE_CXX_FLAGS="$map" -DCMAKE_C_FLAGS="$map" >/dev/null
+      -DCMAKE_TOOLCHAIN_FILE=/usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake >/dev/null
 NODE_PATH=/usr/share/nodejs cmake --build "$work/web"
 
 # An archive of `folder` with the files listed, in that order, at the commit's time.
