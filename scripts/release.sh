@@ -112,7 +112,7 @@ mkdir -p "$deb/usr/share/man/man1" "$deb/usr/share/doc/velquor-flash" "$deb/DEBI
 sed -e "s/@VERSION@/$shown/" -e "s/@DATE@/$date_man/" "$work/src/packaging/debian/velquor-flash.1" |
   gzip -9n > "$deb/usr/share/man/man1/velquor-flash.1.gz"
 sed -e "s/@VERSION@/$shown/" -e "s/@FIRMWARE@/$firmware_text/" -e "s/@DATE_RFC2822@/$date_rfc/" \
-    "$work/src/packaging/debian/changelog.in" | gzip -9n > "$deb/usr/share/doc/velquor-flash/changelog.gz"
+    "$work/src/packaging/debian/changelog.in" | gzip -9n > "$deb/usr/share/doc/velquor-flash/changelog.Debian.gz"
 install -m 0644 "$work/src/packaging/debian/copyright" "$deb/usr/share/doc/velquor-flash/copyright"
 install -m 0755 "$work/src/packaging/debian/postinst" "$work/src/packaging/debian/postrm" "$deb/DEBIAN/"
 # The libraries velquor-flash links, as dpkg-shlibdeps reads them off the program.

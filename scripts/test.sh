@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the native suite (warnings are errors), the same suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the Windows build under Wine, velquor-flash
-# end to end on a real Linux kernel in a VM, the page in a real browser, and a short pass of the
-# fuzz targets. Installs what it needs first (scripts/install-deps.sh, as root).
-#   scripts/test.sh            all six
-#   scripts/test.sh native     only one of: native, asan, win64, vm, web, fuzz
+# end to end on a real Linux kernel in a VM, the page in a real browser, a test release checked
+# as a modeller and Debian take it, and a short pass of the fuzz targets. Installs what it needs
+# first (scripts/install-deps.sh, as root).
+#   scripts/test.sh            all seven
+#   scripts/test.sh native     only one of: native, asan, win64, vm, web, release, fuzz
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 presets=("$@")
-[ ${#presets[@]} -eq 0 ] && presets=(native asan win64 vm web fuzz)
+[ ${#presets[@]} -eq 0 ] && presets=(native asan win64 vm web release fuzz)
 
 # Only the packages the chosen runs need.
 groups=()
@@ -17,8 +18,8 @@ for preset in "${presets[@]}"; do
   case "$preset" in
     native|asan) groups+=(native) ;;
     win64) groups+=(win) ;;
-    vm|fuzz|web) groups+=("$preset") ;;
-    *) echo "test.sh: unknown run '$preset' (native, asan, win64, vm, web, fuzz)" >&2; exit 2 ;;
+    vm|fuzz|web|release) groups+=("$preset") ;;
+    *) echo "test.sh: unknown run '$preset' (native, asan, win64, vm, web, release, fuzz)" >&2; exit 2 ;;
   esac
 done
 "$(pwd)/scripts/install-deps.sh" "${groups[@]}"
@@ -28,6 +29,7 @@ for preset in "${presets[@]}"; do
     vm) echo "=== vm: velquor-flash end to end on a real kernel"; scripts/vm-test.sh; continue ;;
     fuzz) echo "=== fuzz: a short pass of every fuzz target"; scripts/fuzz.sh 5; continue ;;
     web) echo "=== web: the page in the system's Chromium"; scripts/web-test.sh; continue ;;
+    release) echo "=== release: a test release, twice, checked"; tests/release/release-test.sh; continue ;;
   esac
   echo "=== $preset: configure, build, test"
   cmake --preset "$preset" >/dev/null
