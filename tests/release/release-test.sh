@@ -51,18 +51,20 @@ grep -q '^E:' "$build/lintian.txt" && fail "lintian reports errors"
 dpkg-deb --info "$build/a/$deb" | sed -n 's/^ Depends: /  depends on: /p'
 
 # Installed, used, removed.
-if dpkg -s velquor-flash >/dev/null 2>&1; then fail "velquor-flash is installed already"; fi
+if dpkg-query -W -f='${Status}' velquor-flash 2>/dev/null | grep -q 'ok installed'; then
+  fail "velquor-flash is installed already"
+fi
 dpkg -i "$build/a/$deb"
 shown=$(/usr/bin/velquor-flash --version || true)
 [ "$shown" = "velquor-flash $version+test-images (ESC firmware 1.25)" ] || fail "--version said '$shown'"
 [ -f /usr/lib/udev/rules.d/70-velquor.rules ] || fail "the udev rule is not in place"
 [ -f /usr/share/man/man1/velquor-flash.1.gz ] || fail "no manual page"
 /usr/bin/velquor-flash --sim '' --lang en status >/dev/null || fail "the installed program does not run"
-dpkg -r velquor-flash
+dpkg --purge velquor-flash
 for path in /usr/bin/velquor-flash /usr/lib/udev/rules.d/70-velquor.rules /usr/share/doc/velquor-flash; do
   [ ! -e "$path" ] || fail "$path is left after the removal"
 done
-pass "installed: '$shown', rule and manual page in place; removed cleanly"
+pass "installed: '$shown', rule and manual page in place; removed and purged cleanly"
 
 # The Windows program's version resource, as Windows reads it.
 mkdir -p "$build/win"
