@@ -10,6 +10,7 @@ extern "C" {
 #include "app/app.h"
 #include "link/device_link.h"
 #include "resources/resource_ids.h"
+#include "resources/text_ids.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 text is passed to the wide API as it is");
 
@@ -19,7 +20,15 @@ HINSTANCE g_Instance = nullptr;
 HBRUSH g_RedRowBrush = nullptr;  // created at the first colour request, deleted with the dialog
 HBITMAP g_Logo = nullptr;        // loaded with the dialog, deleted with it
 void (*g_WaitsPumpMessages)(bool on) = nullptr;  // the HID edge's switch, when it has one
+const wchar_t* g_WindowMark = nullptr;           // the property that marks the dialog, if any
 WNDPROC g_ProgressClassProc = nullptr;
+// From the first flash command to the last (KeepResponsive): the program holds off the end of
+// the session, sleep, and whatever would stall its thread.
+bool g_FlashCommandsRunning = false;
+
+#ifndef WM_POPUPSYSTEMMENU
+#define WM_POPUPSYSTEMMENU 0x0313  // the taskbar's request for a window's system menu
+#endif
 
 HWND AsWindow(UiWindow window) { return reinterpret_cast<HWND>(window); }
 const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
@@ -64,14 +73,51 @@ bool W32GetWindowRect(UiWindow window, UiRect* rect)
     return true;
 }
 
+// What DefWindowProc would answer with a loop of the system's own in the window's thread
+// (moving, sizing, the system menu and the menu bar, the scroll bars, the help cursor, a
+// context menu), which would hold every request back until the user lets go: refused while the
+// flash commands run. The HID edge's waits also drop the input that starts such loops without
+// a WM_SYSCOMMAND (presses on the caption buttons, and on the controls' frames).
+bool RefusedDuringFlash(UINT message, WPARAM wParam)
+{
+    if (!g_FlashCommandsRunning) return false;
+    switch (message) {
+    case WM_SYSCOMMAND:
+        switch (wParam & 0xFFF0) {
+        case SC_MOVE:
+        case SC_SIZE:
+        case SC_KEYMENU:
+        case SC_MOUSEMENU:
+        case SC_VSCROLL:
+        case SC_HSCROLL:
+        case SC_CONTEXTHELP:
+            return true;
+        default:
+            return false;
+        }
+    case WM_NCLBUTTONDOWN:
+    case WM_NCLBUTTONDBLCLK:
+    case WM_NCRBUTTONDOWN:
+    case WM_NCRBUTTONUP:
+    case WM_CONTEXTMENU:
+    case WM_POPUPSYSTEMMENU:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // The progress window lives exactly as long as the transfer: a close request (its close box,
-// Alt+F4) is ignored; the update destroys it itself.
+// Alt+F4) is ignored; the update destroys it itself. While the flash commands run it is not
+// moved, and it speaks against the end of the session as the dialog does.
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_CLOSE) {
         MessageBeep(MB_ICONWARNING);
         return 0;
     }
+    if (RefusedDuringFlash(message, wParam)) return 0;
+    if (message == WM_QUERYENDSESSION && g_FlashCommandsRunning) return FALSE;
     return CallWindowProcW(g_ProgressClassProc, window, message, wParam, lParam);
 }
 
@@ -133,8 +179,22 @@ void W32ReadBroadcast(const void* broadcast, DeviceBroadcast* fields)
 
 void W32EndDialog(UiWindow window, intptr_t result) { EndDialog(AsWindow(window), result); }
 
+// While the flash commands run, a controller left half written would have no firmware: the
+// end of the session is refused (WM_QUERYENDSESSION) with the reason the system shows the user,
+// and the system is kept from sleeping.
 void W32KeepResponsive(bool on)
 {
+    HWND main = AsWindow(g_MainWindow);
+    if (on && !g_FlashCommandsRunning) {
+        char16_t reason[MAX_STR_BLOCKREASON];  // the longest reason the system keeps
+        W32LoadText(TEXT_FLASH_BLOCKS_SHUTDOWN, reason, MAX_STR_BLOCKREASON);
+        ShutdownBlockReasonCreate(main, Wide(reason));
+        SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+    } else if (!on && g_FlashCommandsRunning) {
+        ShutdownBlockReasonDestroy(main);
+        SetThreadExecutionState(ES_CONTINUOUS);
+    }
+    g_FlashCommandsRunning = on;
     if (g_WaitsPumpMessages != nullptr) g_WaitsPumpMessages(on);
 }
 
@@ -177,8 +237,13 @@ const UiPlatform kWin32Ui = {
 
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (RefusedDuringFlash(message, wParam)) {
+        SetWindowLongPtrW(window, DWLP_MSGRESULT, 0);
+        return TRUE;
+    }
     switch (message) {
     case WM_INITDIALOG: {
+        if (g_WindowMark != nullptr) SetPropW(window, g_WindowMark, reinterpret_cast<HANDLE>(1));
         // The icon of this window (title bar and task switcher), not of every dialog.
         HICON icon = LoadIconW(g_Instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
         SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
@@ -208,7 +273,19 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DEVICECHANGE:
         return HandleDeviceChange(static_cast<uint32_t>(wParam), reinterpret_cast<const void*>(lParam)) != 0 ? TRUE
                                                                                                              : FALSE;
+    case WM_QUERYENDSESSION:
+        // No while the controller is written; otherwise the default answer, yes.
+        if (!g_FlashCommandsRunning) return FALSE;
+        SetWindowLongPtrW(window, DWLP_MSGRESULT, FALSE);
+        return TRUE;
+    case WM_POWERBROADCAST:
+        // Only systems before Vista ask before they sleep; later ones are kept awake by the
+        // execution state.
+        if (!g_FlashCommandsRunning || wParam != PBT_APMQUERYSUSPEND) return FALSE;
+        SetWindowLongPtrW(window, DWLP_MSGRESULT, BROADCAST_QUERY_DENY);
+        return TRUE;
     case WM_DESTROY:
+        if (g_WindowMark != nullptr) RemovePropW(window, g_WindowMark);
         if (g_RedRowBrush != nullptr) {
             DeleteObject(g_RedRowBrush);
             g_RedRowBrush = nullptr;
@@ -223,11 +300,12 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
 }
 
-int RunUpdaterDialog(HINSTANCE instance, void (*waitsPumpMessages)(bool on))
+int RunUpdaterDialog(HINSTANCE instance, void (*waitsPumpMessages)(bool on), const wchar_t* windowMark)
 {
     InitCommonControls();
     g_Instance = instance;
     g_WaitsPumpMessages = waitsPumpMessages;
+    g_WindowMark = windowMark;
     ResetLinkRecord();
     SelectUiPlatform(&kWin32Ui);
     INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr, MainDialogProc, 0);

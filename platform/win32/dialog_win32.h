@@ -15,5 +15,6 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // instance, the link in its no-device state, dialog 110 run modally. `waitsPumpMessages` is the
 // HID edge's switch that makes its waits dispatch window messages (null when the edge has
 // none): the dialog turns it on while the flash commands run, so that it never looks hung.
-// Returns 0, or 1 when the dialog could not be created.
-int RunUpdaterDialog(HINSTANCE instance, void (*waitsPumpMessages)(bool on));
+// `windowMark`, when not null, names a window property that the dialog carries while it exists,
+// by which another process finds it. Returns 0, or 1 when the dialog could not be created.
+int RunUpdaterDialog(HINSTANCE instance, void (*waitsPumpMessages)(bool on), const wchar_t* windowMark);

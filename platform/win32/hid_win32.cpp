@@ -4,7 +4,8 @@
 // shared reading and writing with FILE_FLAG_OVERLAPPED: a write or a read then waits on the
 // device's event with a time limit and is cancelled when the limit passes, so that to the
 // caller both stay plain blocking calls that always end. While a program's window must stay
-// responsive, every wait here (transfers and pauses) dispatches the thread's messages.
+// responsive, every wait here (transfers and pauses) dispatches the thread's messages, except
+// those that would hold the thread in a loop of the system's own (see DispatchPendingMessages).
 #include <windows.h>
 #include <setupapi.h>
 #include <timeapi.h>
@@ -153,6 +154,8 @@ struct DeviceRecord {
     HANDLE Event;
     OVERLAPPED Overlapped;
     bool Stuck;          // a cancelled transfer never ended: no further transfer is started
+    bool NoFlush;        // the HID class driver has no flush of its queue: waiting reports are read off
+    uint16_t InputLength;  // the input report length, once DiscardInput needed it; 0 before
     uint32_t Capacity;   // bytes of Buffer
     uint8_t* Buffer;
 };
@@ -178,8 +181,50 @@ HANDLE ToFile(PlatformHandle handle)
     return record != nullptr ? record->File : INVALID_HANDLE_VALUE;
 }
 
-// Hands every message queued for the calling thread to its window procedure. The last error is
-// kept: what a window procedure does must not change the code a failed transfer leaves.
+#ifndef WM_POPUPSYSTEMMENU
+#define WM_POPUPSYSTEMMENU 0x0313  // the taskbar's request for a window's system menu
+#endif
+
+// Input that DefWindowProc answers with a loop of its own, which runs until the user lets go:
+// a press on the frame (moving, sizing, the system menu, the scroll bars, the caption buttons,
+// which Wine and Windows track in a loop until the button comes up), and whatever opens a
+// context menu (the right button's release, Shift+F10, the menu key). While the waits dispatch,
+// such a loop would hold every request back for as long as it runs, so this input is dropped
+// for every window of the thread. The window procedures refuse what the system sends them
+// directly (WM_SYSCOMMAND, WM_CONTEXTMENU); this covers the controls, such as the scroll bar of
+// an edit control, and the loops that start without a WM_SYSCOMMAND.
+bool StartsSystemLoop(const MSG& message)
+{
+    switch (message.message) {
+    case WM_NCLBUTTONDOWN:
+    case WM_NCLBUTTONDBLCLK:
+    case WM_NCRBUTTONDOWN:
+    case WM_NCRBUTTONDBLCLK:
+    case WM_NCRBUTTONUP:
+    case WM_NCMBUTTONDOWN:
+    case WM_NCMBUTTONDBLCLK:
+    case WM_NCXBUTTONDOWN:
+    case WM_NCXBUTTONDBLCLK:
+    case WM_NCPOINTERDOWN:
+    case WM_RBUTTONUP:
+    case WM_CONTEXTMENU:
+    case WM_POPUPSYSTEMMENU:
+        return true;
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+    case WM_SYSKEYDOWN:
+    case WM_SYSKEYUP:
+        return message.wParam == VK_APPS || (message.wParam == VK_F10 && (GetKeyState(VK_SHIFT) & 0x8000) != 0);
+    default:
+        return false;
+    }
+}
+
+// Hands every message queued for the calling thread to its window procedure, except the input
+// that would start a loop of the system's own (StartsSystemLoop). Without the close box's
+// tracking loop, a click on it arrives as its release, and is handed on as the close command it
+// stands for. The last error is kept: what a window procedure does must not change the code a
+// failed transfer leaves.
 void DispatchPendingMessages()
 {
     DWORD error = GetLastError();
@@ -189,6 +234,11 @@ void DispatchPendingMessages()
             g_QuitPending = true;
             g_QuitCode = static_cast<int>(message.wParam);
             break;
+        }
+        if (StartsSystemLoop(message)) continue;
+        if (message.message == WM_NCLBUTTONUP && message.wParam == HTCLOSE) {
+            message.message = WM_SYSCOMMAND;
+            message.wParam = SC_CLOSE;
         }
         TranslateMessage(&message);
         DispatchMessageW(&message);
@@ -432,16 +482,82 @@ bool Claim(PlatformHandle handle)
     return true;
 }
 
+// The most reports DrainInput reads off in one call: more than the HID class driver keeps for a
+// handle (32 by default, 512 at most), so that a unit that sends without pause can't hold it.
+constexpr uint32_t MAX_DRAINED_REPORTS = 600;
+
+// The flush for a HID class driver without one (Wine's hidclass.sys answers HidD_FlushQueue
+// with ERROR_NOT_SUPPORTED): reads the waiting reports off and drops them. A read that does not
+// end at once finds the queue empty and is cancelled; a report that arrives before the
+// cancellation takes hold is dropped too, as it came before the request that follows.
+bool DrainInput(DeviceRecord* record)
+{
+    if (record->Stuck) {
+        SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+        return false;
+    }
+    if (record->InputLength == 0) {
+        PHIDP_PREPARSED_DATA preparsed = nullptr;
+        HIDP_CAPS caps;
+        if (!HidD_GetPreparsedData(record->File, &preparsed)) return false;
+        bool read = HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
+        HidD_FreePreparsedData(preparsed);
+        if (!read || caps.InputReportByteLength == 0) {
+            SetLastError(ERROR_INVALID_DATA);
+            return false;
+        }
+        record->InputLength = caps.InputReportByteLength;
+    }
+    if (!ReserveBuffer(record, record->InputLength)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    for (uint32_t dropped = 0; dropped < MAX_DRAINED_REPORTS; ++dropped) {
+        ZeroMemory(&record->Overlapped, sizeof record->Overlapped);
+        ResetEvent(record->Event);
+        record->Overlapped.hEvent = record->Event;
+        if (ReadFile(record->File, record->Buffer, record->InputLength, nullptr, &record->Overlapped)) continue;
+        DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            SetLastError(error);
+            return false;
+        }
+        CancelIoEx(record->File, &record->Overlapped);
+        if (WaitUntil(record->Event, DeadlineAfter(CANCEL_GRACE_MS)) != WAIT_OBJECT_0) {
+            record->Stuck = true;
+            SetLastError(ERROR_TIMEOUT);
+            return false;
+        }
+        DWORD transferred = 0;
+        if (GetOverlappedResult(record->File, &record->Overlapped, &transferred, FALSE)) continue;
+        error = GetLastError();
+        if (error != ERROR_OPERATION_ABORTED) {
+            SetLastError(error);
+            return false;
+        }
+        break;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
+
 bool DiscardInput(PlatformHandle handle)
 {
-    HANDLE file = ToFile(handle);
-    if (file == INVALID_HANDLE_VALUE) {
+    DeviceRecord* record = ToRecord(handle);
+    if (record == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
-    if (!HidD_FlushQueue(file)) return false;
-    SetLastError(ERROR_SUCCESS);
-    return true;
+    if (!record->NoFlush) {
+        if (HidD_FlushQueue(record->File)) {
+            SetLastError(ERROR_SUCCESS);
+            return true;
+        }
+        DWORD error = GetLastError();
+        if (error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION) return false;
+        record->NoFlush = true;
+    }
+    return DrainInput(record);
 }
 
 // Checks what a write or read needs before a transfer starts: a usable device, a report

@@ -231,7 +231,8 @@ ChildProgram::~ChildProgram()
     CloseHandle(m_Process);
 }
 
-bool ChildProgram::Start(const std::wstring& program, const char* scenario, bool realtime, std::string* error)
+bool ChildProgram::Start(const std::wstring& program, const char* scenario, bool realtime, std::string* error,
+                         const std::wstring& arguments)
 {
     if (m_Process != nullptr) {
         *error = "a child is already started";
@@ -259,7 +260,7 @@ bool ChildProgram::Start(const std::wstring& program, const char* scenario, bool
     }
     environment.push_back(L'\0');
 
-    std::wstring commandLine = L"\"" + program + L"\"";
+    std::wstring commandLine = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     std::wstring desktop = g_DesktopName;
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof startup);

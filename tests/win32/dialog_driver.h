@@ -51,8 +51,10 @@ public:
 
     // Starts `program` (a Windows path) on the test desktop with this process's environment,
     // in which VELQUOR_SIM is `scenario` (left out when null) and VELQUOR_SIM_REALTIME is 1
-    // when `realtime`. False with a description in `error` when the process does not start.
-    bool Start(const std::wstring& program, const char* scenario, bool realtime, std::string* error);
+    // when `realtime`, and with `arguments` after the program on its command line. False with
+    // a description in `error` when the process does not start.
+    bool Start(const std::wstring& program, const char* scenario, bool realtime, std::string* error,
+               const std::wstring& arguments = std::wstring());
 
     DWORD Id() const { return m_Id; }
     bool Running() const;

@@ -148,7 +148,7 @@ UnitLog UnitProcess::ReadLog() const
         } else if (kind == "request") {
             UnitRequest request = {};
             unsigned command = 0, byte2 = 0, byte3 = 0;
-            words >> request.Ms >> std::hex >> command >> byte2 >> byte3 >> request.Outcome;
+            words >> request.Ms >> std::hex >> command >> byte2 >> byte3 >> request.Outcome >> std::dec >> request.Reports;
             request.Command = static_cast<uint8_t>(command);
             request.Byte2 = static_cast<uint8_t>(byte2);
             request.Byte3 = static_cast<uint8_t>(byte3);

@@ -14,14 +14,16 @@
 namespace virtual_unit {
 
 // One request as it reached the unit: when (performance-counter milliseconds, the clock of
-// NowMs in unit_install.h), its command byte and bytes 2 and 3, and what the unit did with it
-// ("answered", "silent" for no reply, "unplugged").
+// NowMs in unit_install.h), its command byte and bytes 2 and 3, what the unit did with it
+// ("answered", "silent" for no reply, "unplugged"), and how many input reports it sent back
+// (the reply, and what the scenario's extra= adds around it).
 struct UnitRequest {
     double Ms;
     uint8_t Command;
     uint8_t Byte2;
     uint8_t Byte3;
     std::string Outcome;
+    uint32_t Reports;
 };
 
 struct UnitLog {

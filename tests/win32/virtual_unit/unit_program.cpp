@@ -9,7 +9,8 @@
 //   velquor_vunit run N [options] -- PROGRAM [ARGUMENTS]
 //                                        serves while PROGRAM runs; PROGRAM's exit code
 //   velquor_vunit check                  plugs unit 7 in, exchanges a status request with it
-//                                        through hid.dll, pulls it out: the stack works
+//                                        through hid.dll (answered with the unit's own report,
+//                                        id 3, and then the reply), pulls it out: the stack works
 //
 // identity: --vendor V --product P --in I --out O (V, P hexadecimal or decimal). For serve and
 // run, the product defaults to the scenario's unit (setbox 2, dialpuck 1) and the lengths to its
@@ -23,11 +24,15 @@
 // unit (unplug=OP: at that request the device is removed with DIF_REMOVE instead of answered),
 // or at the limit. The named event VelquorUnitReadyN is set once the unit is listed and served.
 //
+// After each request, every input report the simulated unit queued goes back, in its order: the
+// reply, and what the scenario adds around it (extra=OP: a report of the unit's own, id 3,
+// before the reply, or the reply a second time after it).
+//
 // The log has one line per event and per request, times in milliseconds of the performance
 // counter (the same clock in every process of the machine); a request's time is when the driver
-// received it:
+// received it, and the number of input reports sent back for it follows:
 //   event plug-start|present|unplug-start|gone|removed|stopped|limit <ms>
-//   request <ms> <command byte, hex> <byte 2, hex> <byte 3, hex> answered|silent|unplugged
+//   request <ms> <command byte, hex> <byte 2, hex> <byte 3, hex> answered|silent|unplugged <reports>
 #include <windows.h>
 
 #include <cstdint>
@@ -71,7 +76,11 @@ struct Request {
     double Ms;
     uint8_t Bytes[4];
     const char* Outcome;
+    uint32_t Reports;  // input reports sent back for it
 };
+
+// The most input reports one request is answered with; a simulated unit queues at most three.
+constexpr uint32_t kMaxReportsPerRequest = 8;
 
 struct Options {
     uint32_t Number = 0;
@@ -263,7 +272,7 @@ DWORD WINAPI ServeReports(void* context)
         const double arrival = record.Frequency != 0 ? static_cast<double>(record.Counter) * 1000.0 /
                                                            static_cast<double>(record.Frequency)
                                                      : NowMs();
-        Request request = {arrival, {0, 0, 0, 0}, "answered"};
+        Request request = {arrival, {0, 0, 0, 0}, "answered", 0};
         std::memcpy(request.Bytes, record.Bytes, sizeof request.Bytes);
 
         // The simulated unit takes the report as the updater wrote it, cut or padded to the
@@ -288,15 +297,21 @@ DWORD WINAPI ServeReports(void* context)
             server->Requests.push_back(request);
             continue;
         }
-        uint8_t reply[VUNIT_MAX_REPORT] = {};
-        // A reply is there at once or never (fail=OP:hang).
-        if (inputLength > sizeof reply || !sim.ReadReport(server->SimUnit, reply, inputLength, 0)) {
-            request.Outcome = "silent";
-            server->Requests.push_back(request);
-            continue;
+        // Whatever the simulated unit queued is there at once, or never comes (fail=OP:hang). A
+        // reply the scenario loses (fail=OP:read) is left out, and what follows it still goes.
+        bool pushed = true;
+        for (uint32_t taken = 0; pushed && taken < kMaxReportsPerRequest && inputLength <= VUNIT_MAX_REPORT; ++taken) {
+            uint8_t reply[VUNIT_MAX_REPORT] = {};
+            if (!sim.ReadReport(server->SimUnit, reply, inputLength, 0)) {
+                if (sim.LastError() == SIM_ERROR_TIMEOUT) break;
+                continue;
+            }
+            pushed = PushInput(server, reply, inputLength);
+            request.Reports += pushed ? 1 : 0;
         }
+        if (request.Reports == 0) request.Outcome = "silent";
         server->Requests.push_back(request);
-        if (!PushInput(server, reply, inputLength)) {
+        if (!pushed) {
             server->Reason = EndReason::Removed;
             Note(server, "removed");
             return 0;
@@ -328,8 +343,8 @@ bool WriteResults(const Server& server)
         log += line;
     }
     for (const Request& r : server.Requests) {
-        std::snprintf(line, sizeof line, "request %.3f %02x %02x %02x %s\n", r.Ms, r.Bytes[1], r.Bytes[2], r.Bytes[3],
-                      r.Outcome);
+        std::snprintf(line, sizeof line, "request %.3f %02x %02x %02x %s %u\n", r.Ms, r.Bytes[1], r.Bytes[2],
+                      r.Bytes[3], r.Outcome, r.Reports);
         log += line;
     }
     if (!server.Error.empty()) log += "error " + server.Error + "\n";
@@ -461,8 +476,24 @@ int Serve(const Options& options)
 
 // ---- The stack check --------------------------------------------------------------------------
 
-// One status request through hid.dll to unit `number`, as the updater sends it. True when the
-// reply is the simulated unit's; the time of the exchange in `ms`.
+// The scenario of the stack check: the status request is answered with a report of the unit's
+// own (id 3) before the reply, so that the check also finds out whether both input reports
+// pass hidclass, which drops the ids a unit does not declare.
+constexpr char kCheckScenario[] = "extra=status";
+
+// Reads one input report of `length` bytes into `report`, waiting at most 5 s.
+bool ReadInputReport(HANDLE device, OVERLAPPED* overlapped, uint8_t* report, DWORD length)
+{
+    DWORD bytes = 0;
+    ResetEvent(overlapped->hEvent);
+    bool ok = ReadFile(device, report, length, nullptr, overlapped) || GetLastError() == ERROR_IO_PENDING;
+    if (ok && WaitForSingleObject(overlapped->hEvent, 5000) != WAIT_OBJECT_0) CancelIoEx(device, overlapped);
+    return ok && GetOverlappedResult(device, overlapped, &bytes, TRUE) && bytes == length;
+}
+
+// One status request through hid.dll to the unit at `path`, as the updater sends it. True when
+// the unit's own report and then the simulated unit's reply come back; the time of the exchange
+// in `ms`.
 bool ExchangeStatus(const std::wstring& path, double* ms, std::string* error)
 {
     HANDLE device = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -487,6 +518,7 @@ bool ExchangeStatus(const std::wstring& path, double* ms, std::string* error)
         return false;
     }
     uint8_t request[60] = {1, 0x08};
+    uint8_t own[60] = {};
     uint8_t reply[60] = {};
     OVERLAPPED overlapped = {};
     overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -494,19 +526,19 @@ bool ExchangeStatus(const std::wstring& path, double* ms, std::string* error)
     double start = NowMs();
     ok = (WriteFile(device, request, sizeof request, nullptr, &overlapped) || GetLastError() == ERROR_IO_PENDING) &&
          GetOverlappedResult(device, &overlapped, &bytes, TRUE) && bytes == sizeof request;
-    if (ok) {
-        ResetEvent(overlapped.hEvent);
-        ok = ReadFile(device, reply, sizeof reply, nullptr, &overlapped) || GetLastError() == ERROR_IO_PENDING;
-        if (ok && WaitForSingleObject(overlapped.hEvent, 5000) != WAIT_OBJECT_0) CancelIoEx(device, &overlapped);
-        ok = ok && GetOverlappedResult(device, &overlapped, &bytes, TRUE) && bytes == sizeof reply;
-    }
+    const char* missing = ok ? nullptr : "the request could not be written";
+    if (ok && !(ok = ReadInputReport(device, &overlapped, own, sizeof own))) missing = "no first input report";
+    if (ok && !(ok = ReadInputReport(device, &overlapped, reply, sizeof reply))) missing = "no second input report";
+    DWORD lastError = GetLastError();
     *ms = NowMs() - start;
     CloseHandle(overlapped.hEvent);
     CloseHandle(device);
-    // The simulated unit's status reply: report 2, the command echoed, mode 0, controller state 3.
-    if (!ok || reply[0] != 2 || reply[1] != 0x08 || reply[3] != 0 || reply[4] != 3) {
-        *error = "no status reply from the unit (error " + std::to_string(GetLastError()) + ", reply " +
-                 std::to_string(reply[0]) + " " + std::to_string(reply[1]) + ")";
+    // First the unit's own report (id 3), then the status reply: report 2, the command echoed,
+    // mode 0, controller state 3.
+    if (!ok || own[0] != SIM_EXTRA_REPORT_ID || reply[0] != 2 || reply[1] != 0x08 || reply[3] != 0 || reply[4] != 3) {
+        *error = std::string(missing != nullptr ? missing : "unexpected reports") + " (error " +
+                 std::to_string(lastError) + "; reports read: " + std::to_string(own[0]) + " " +
+                 std::to_string(own[1]) + ", then " + std::to_string(reply[0]) + " " + std::to_string(reply[1]) + ")";
         return false;
     }
     return true;
@@ -516,6 +548,7 @@ int Check()
 {
     Server server;
     server.Settings.Number = kCheckUnit;
+    server.Settings.Scenario = kCheckScenario;
     double start = NowMs();
     if (!StartServing(&server)) return 3;
     double present = NowMs();
@@ -529,7 +562,14 @@ int Check()
     std::printf("velquor_vunit check: %ls\n  plugged in and listed after %.0f ms; status request answered in %.1f ms; "
                 "pulled out after %.0f ms\n",
                 path.c_str(), present - start, exchangeMs, gone - unplugStart);
-    if (!exchanged) std::fprintf(stderr, "velquor_vunit check: %s\n", error.c_str());
+    // Which side lost an exchange: the requests that reached the unit, and what it sent back.
+    if (!exchanged) {
+        std::fprintf(stderr, "velquor_vunit check: %s; the unit received %zu requests", error.c_str(),
+                     server.Requests.size());
+        if (!server.Requests.empty())
+            std::fprintf(stderr, " and sent %u input reports for the first", server.Requests[0].Reports);
+        std::fprintf(stderr, "\n");
+    }
     return exchanged && finished && server.Requests.size() == 1 ? 0 : 1;
 }
 

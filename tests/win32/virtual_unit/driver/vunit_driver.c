@@ -165,7 +165,10 @@ static NTSTATUS QueryId(DEVICE_OBJECT *pdo, BUS_QUERY_ID_TYPE type, WCHAR **id)
     return *id != NULL ? status : STATUS_UNSUCCESSFUL;
 }
 
-/* Vendor page 0xFF00: report 2 is the input, report 1 the output, one byte per field. */
+/* Vendor page 0xFF00: report 2 is the input (the replies), report 1 the output, one byte per
+ * field. Report 3 is a second input of the same length, for the reports a unit sends on its own
+ * (the scenario's extra=OP): hidclass drops an input report whose id the descriptor does not
+ * declare, and the input report length stays that of the replies. */
 static void BuildReportDescriptor(UNIT *unit)
 {
     UCHAR *d = unit->Descriptor;
@@ -178,6 +181,10 @@ static void BuildReportDescriptor(UNIT *unit)
     d[n++] = 0x75; d[n++] = 0x08;                /*   Report Size (8) */
     d[n++] = 0x85; d[n++] = 0x02;                /*   Report ID (2) */
     d[n++] = 0x09; d[n++] = 0x02;                /*   Usage (2) */
+    d[n++] = 0x95; d[n++] = (UCHAR)(unit->InputLength - 1);  /* Report Count */
+    d[n++] = 0x81; d[n++] = 0x02;                /*   Input (Data, Variable, Absolute) */
+    d[n++] = 0x85; d[n++] = 0x03;                /*   Report ID (3) */
+    d[n++] = 0x09; d[n++] = 0x04;                /*   Usage (4) */
     d[n++] = 0x95; d[n++] = (UCHAR)(unit->InputLength - 1);  /* Report Count */
     d[n++] = 0x81; d[n++] = 0x02;                /*   Input (Data, Variable, Absolute) */
     d[n++] = 0x85; d[n++] = 0x01;                /*   Report ID (1) */
