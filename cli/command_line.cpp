@@ -233,8 +233,9 @@ void PrintHelp(std::FILE* out)
         "  3  a confirmation was answered Cancel or No; nothing was written\n"
         "  4  no ESC ready to update: the Update button never became enabled\n"
         "  5  the programming unit is in use by another program; nothing was sent to it\n"
-        "  129, 143  SIGHUP or SIGTERM came while the ESC was being written, and the program\n"
-        "     ended once the ESC was finished\n"
+        "  129, 143  SIGHUP or SIGTERM came while the ESC was being written (on Windows: the\n"
+        "     console's close or log-off, 129; shutdown, 143), and the program ended once the\n"
+        "     ESC was finished\n"
         "  130  interrupted with Ctrl-C; watch on a real unit always ends so\n",
         out);
 }
