@@ -15,6 +15,14 @@ failures=0
 fail() { echo "RELEASE-TEST FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "RELEASE-TEST PASS: $*"; }
 
+# Without the maker's images and without asking for a test release, nothing is made.
+set +e
+scripts/release.sh --out "$build/refused" >"$build/refused.txt" 2>&1
+refused=$?
+set -e
+{ [ "$refused" -eq 2 ] && [ ! -e "$build/refused" ] && grep -q -- '--firmware-dir' "$build/refused.txt"; } ||
+  fail "release.sh without images ended with $refused: $(cat "$build/refused.txt")"
+
 scripts/release.sh --test-images --out "$build/a"
 sleep 2
 mkdir -p "$build/tmp"
