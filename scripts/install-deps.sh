@@ -18,7 +18,8 @@ vm=(qemu-system-x86 busybox-static udev cpio)
 # The fuzz targets: clang with its libFuzzer runtime.
 fuzz=(clang libclang-rt-14-dev)
 # The page in the browser: Emscripten (its optimizer needs acorn), Node.js for the tests' driver
-# and Chromium to drive; npm comes with Node.js where it is not a package of its own.
+# and Chromium to drive; npm comes with Node.js where it is not a package of its own. Its run on
+# a real WebHID stack also needs the native build (the virtual unit) and the VM's packages.
 web=(cmake ninja-build emscripten node-acorn nodejs chromium)
 # Releases: the Windows and web builds, and the tools that pack them and check the package.
 release=(zip dpkg-dev lintian)
@@ -32,7 +33,7 @@ for group in "${groups[@]}"; do
     win|--win) packages+=("${native[@]}" "${win[@]}") ;;
     vm) packages+=("${native[@]}" "${vm[@]}") ;;
     fuzz) packages+=(cmake ninja-build "${fuzz[@]}") ;;
-    web) packages+=("${web[@]}") ;;
+    web) packages+=("${native[@]}" "${vm[@]}" "${web[@]}") ;;
     release) packages+=("${native[@]}" "${win[@]}" "${web[@]}" "${release[@]}") ;;
     *) echo "install-deps: unknown group '$group' (native, win, vm, fuzz, web, release)" >&2; exit 2 ;;
   esac

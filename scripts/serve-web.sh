@@ -10,4 +10,6 @@ if [ ! -f build/web/page/velquor.wasm ]; then
   cmake --preset web >/dev/null
   cmake --build --preset web
 fi
+# The page of the `web` preset never writes test images to a real unit (the tests build theirs
+# in build/web-test).
 exec node scripts/serve-web.mjs build/web/page "${1:-8000}"

@@ -19,8 +19,8 @@ const browserPath = process.env.VELQUOR_CHROMIUM || '/usr/bin/chromium';
 const types = { '.html': 'text/html', '.css': 'text/css', '.js': 'text/javascript', '.wasm': 'application/wasm',
   '.bmp': 'image/bmp', '.ico': 'image/x-icon' };
 
-// Serves the page on a free port of 127.0.0.1; counts every byte it sends.
-export async function servePage() {
+// Serves the page on 127.0.0.1, on `port` or a free one; counts every byte it sends.
+export async function servePage(port = 0) {
   const served = { bytes: 0 };
   const server = createServer(async (request, response) => {
     const path = new URL(request.url, 'http://localhost').pathname;
@@ -34,7 +34,7 @@ export async function servePage() {
       response.writeHead(404).end();
     }
   });
-  await new Promise((done) => server.listen(0, '127.0.0.1', done));
+  await new Promise((done) => server.listen(port, '127.0.0.1', done));
   return { origin: `http://127.0.0.1:${server.address().port}`, served, close: () => server.close() };
 }
 

@@ -1,6 +1,6 @@
 // The updater's page on the simulated unit (?sim=SCENARIO) in the system's Chromium: what it
 // shows when it opens, every way an update ends, the keyboard, German, a narrow window, a
-// browser without WebHID. Screenshots of each state go to build/web/screenshots.
+// browser without WebHID. Screenshots of each state go to the screenshot folder (driver.mjs).
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { answer, box, hint, openPage, panel, recordProgress, screenshot, servePage, startBrowser, updateButton } from './driver.mjs';

@@ -7,6 +7,10 @@
 #
 # BUILD_DIR is a Linux build folder of this project with the target velquor_vm_equipment
 # built. Writes VM_DIR/vmlinuz and VM_DIR/initramfs.gz.
+#
+# Another run on the same machine (the page's, tests/web/vm/) sets two variables:
+# VELQUOR_VM_MODULES, further modules loaded after the HID ones, and VELQUOR_VM_CASES, the
+# script that /init runs instead of this folder's cases.sh.
 set -euo pipefail
 
 build=$(realpath "$1")
@@ -51,7 +55,7 @@ load_module() {
   grep -qx "$(basename "$path")" "$root/lib/modules/load-order" || {
     cp "$modules/$path" "$root/lib/modules/"; basename "$path" >> "$root/lib/modules/load-order"; }
 }
-for m in hid uhid hid-generic; do load_module "$m"; done
+for m in hid uhid hid-generic ${VELQUOR_VM_MODULES:-}; do load_module "$m"; done
 
 # The shared libraries ldd lists for a program (none for a static one).
 copy_libraries() {
@@ -83,7 +87,7 @@ printf 'root:x:0:\ntester:x:1000:\n' > "$root/etc/group"
 chown 1000:1000 "$root/home/tester"
 
 cp "$here/init.sh" "$root/init"
-cp "$here/cases.sh" "$root/cases.sh"
+cp "${VELQUOR_VM_CASES:-$here/cases.sh}" "$root/cases.sh"
 chmod 755 "$root/init"
 
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$vm/initramfs.gz"

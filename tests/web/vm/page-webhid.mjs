@@ -1,0 +1,258 @@
+// The page on a real WebHID stack: the system's Chromium, headless inside the test machine of
+// run-vm.sh, talks through WebHID to the virtual programming unit (velquor-uhid-unit on the
+// kernel's uhid, hidraw and udev). A managed policy grants http://127.0.0.1:8000 the units, so
+// the page finds them with no chooser and no click. The page is driven as a user drives it, by
+// what it shows; the unit's flash and its log of requests are read when it is pulled out.
+//
+// Runs only in that machine (tests/web/vm/vm-cases.sh starts it, from tests/web):
+//   node --test-reporter=spec vm/page-webhid.mjs
+// VELQUOR_LINUX_BUILD names the Linux build with the virtual unit, VELQUOR_PAGE_DIR the page
+// (built with VELQUOR_ALLOW_TEST_IMAGES=ON: the virtual unit stands for a real one).
+import { after, afterEach, before, describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync, spawn } from 'node:child_process';
+import { existsSync, readFileSync, readdirSync, readlinkSync, rmSync } from 'node:fs';
+import { answer, box, hint, openPage, panel, screenshot, servePage, startBrowser, updateButton } from '../driver.mjs';
+
+const PORT = 8000;  // the origin the policy names
+const PAUSES_MS = 46040;
+const CONTROLLER_TYPE = '0x110fa0d2';  // the virtual unit's controller
+const BLOCK_BYTES = 48;
+const READY = "A programming unit was found and is ready to update. To update to new ESC firmware, please click on the 'Update'-Button.";
+const CONNECTION_LOST = 'The USB Connection between programming unit and PC was lost.';
+const SUCCESS = 'The update of the ESC was successful!';
+const FAILURE_HINT = 'Update failed. Please try again. If the error still appears, please contact the VELQUOR Service';
+const SETBOX_PANEL = 'SETBOX: 1.25\nESC-bootloader: 1.5\nESC: 1.24';
+const DIALPUCK_PANEL = 'DIALPUCK: 1.25\nESC-bootloader: 1.5\nESC: 1.24';
+// The three versions the panel shows, as "1.25 1.5 1.24"; no unit: "0.0.0 0.0.0 0.0.0".
+const NO_VERSIONS = '0.0.0 0.0.0 0.0.0';
+const versions = async () => (await panel(page)).split('\n').map((row) => row.split(': ')[1]).join(' ');
+// The hint's first `text.length` characters, to be compared with `text`.
+const hintStart = (text) => async () => (await hint(page)).slice(0, text.length);
+const updateEnabled = () => updateButton(page).isEnabled();
+const BLOCK_FAILED = 'Error when writing last firmware data block. Update cancelled.\nThe system shows following errorcode: ';
+
+const linuxBuild = process.env.VELQUOR_LINUX_BUILD;
+const unitProgram = `${linuxBuild}/tests/linux/velquor-uhid-unit`;
+const FLASH = '/tmp/unit-flash.bin';
+const UNIT_LOG = '/tmp/unit.log';
+const EXPECTED = '/tmp/expected.bin';
+
+const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// Polls `probe` until it returns `wanted`; fails with the last value seen after `limitMs`.
+async function until(probe, wanted, limitMs, what) {
+  const end = Date.now() + limitMs;
+  let seen = await probe();
+  while (seen !== wanted && Date.now() < end) {
+    await pause(200);
+    seen = await probe();
+  }
+  assert.equal(seen, wanted, `${what} within ${limitMs} ms`);
+}
+
+// ---- The virtual unit -----------------------------------------------------------------------
+
+// hidraw nodes of programming units (vendor 0x21B8, product 1 or 2).
+const unitNodes = () => readdirSync('/sys/class/hidraw').filter((node) =>
+  /:21B8:000[12]\./.test(readlinkSync(`/sys/class/hidraw/${node}/device`)));
+// Whether udev has taken every unit's node into its database, which the browser reads. (udevadm
+// settle does nothing in a chroot.)
+const inUdev = () => unitNodes().every((node) => {
+  try {
+    return existsSync(`/run/udev/data/c${readFileSync(`/sys/class/hidraw/${node}/dev`, 'utf8').trim()}`);
+  } catch {
+    return false;  // gone meanwhile
+  }
+});
+
+// The units plugged in and not yet pulled out; pulled out at the end whatever happened.
+const plugged = new Set();
+
+// Plugs in a unit with `scenario`; resolves once its node is there and in udev's database.
+async function plugIn(scenario) {
+  rmSync(FLASH, { force: true });
+  rmSync(UNIT_LOG, { force: true });
+  const unit = spawn(unitProgram, ['--scenario', scenario, '--flash', FLASH, '--log', UNIT_LOG],
+    { stdio: ['ignore', 'ignore', 'pipe'] });
+  plugged.add(unit);
+  unit.errors = '';
+  unit.stderr.on('data', (chunk) => { unit.errors += chunk; });
+  unit.ended = new Promise((resolve) => unit.on('exit', (code, signal) => resolve(code ?? signal)));
+  unit.pluggedAt = Date.now();
+  await until(() => (unitNodes().length > 0 && inUdev()) || unit.exitCode !== null, true, 10000,
+    'the unit\'s hidraw node in udev');
+  assert.equal(unit.exitCode, null, `the virtual unit ended: ${unit.errors}`);
+  return unit;
+}
+
+// Pulls the unit out (SIGTERM); resolves with its flash and its log once its node is gone.
+async function pullOut(unit) {
+  unit.pulledAt = Date.now();
+  unit.kill('SIGTERM');
+  plugged.delete(unit);
+  const status = await Promise.race([unit.ended, pause(10000).then(() => 'still running after 10 s')]);
+  assert.equal(status, 0, `the virtual unit's end: ${unit.errors}`);
+  await until(() => unitNodes().length, 0, 10000, 'units left');
+  return { flash: readFileSync(FLASH), log: readFileSync(UNIT_LOG, 'utf8') };
+}
+
+// Whether the flash holds the controller's image and is erased after it.
+function holdsImage(flash) {
+  const image = readFileSync(EXPECTED);
+  return flash.subarray(0, image.length).equals(image) && flash.subarray(image.length).every((byte) => byte === 0xff);
+}
+
+// ---- The page ----------------------------------------------------------------------------------
+
+// One browser and one tab for every case (a new context costs 8 to 20 s in the VM); each case
+// loads the page afresh once its unit is in.
+let server;
+let browser;
+let page;
+before(async () => {
+  execFileSync(`${linuxBuild}/tests/linux/velquor-expected-image`, [CONTROLLER_TYPE, EXPECTED]);
+  server = await servePage(PORT);
+  const started = Date.now();
+  browser = await startBrowser();
+  console.log(`FIGURE Chromium started in the VM (launched and connected): ${Date.now() - started} ms`);
+  page = await openPage(browser, server.origin, '');
+  page.setDefaultTimeout(90000);
+  page.setDefaultNavigationTimeout(180000);
+}, { timeout: 360000 });
+// A case that failed may have left its unit in: the next one starts without it.
+afterEach(async () => {
+  for (const unit of plugged) {
+    unit.kill('SIGKILL');
+    await Promise.race([unit.ended, pause(10000)]);
+  }
+  plugged.clear();
+});
+after(async () => {
+  await browser?.close();
+  server?.close();
+});
+
+// Loads the page with the unit plugged in; it shows the unit at once, or on its 'connect' event
+// when the browser took the unit in after the page had asked.
+async function loadOnUnit(expectedPanel) {
+  const loading = Date.now();
+  page.errors.length = 0;
+  await page.goto(`${server.origin}/`);
+  await page.waitForFunction(() => !document.body.classList.contains('loading'));
+  await until(() => panel(page), expectedPanel, 30000, 'the unit\'s panel');
+  return Date.now() - loading;
+}
+
+describe('a unit granted by the policy, through WebHID', () => {
+  test('the SETBOX\'s panel and the ready hint', { timeout: 240000 }, async () => {
+    const unit = await plugIn('');
+    const took = await loadOnUnit(SETBOX_PANEL);
+    await until(hintStart(READY), READY, 5000, 'the ready hint');
+    await until(updateEnabled, true, 5000, 'Update enabled');
+    assert.deepEqual(page.errors, []);
+    await screenshot(page, 'vm-start-setbox');
+    await pullOut(unit);
+    console.log(`FIGURE page loaded to the SETBOX's panel in the VM: ${took} ms`);
+  });
+
+  test('a whole update in real time: success, ESC 1.25, the image in the flash', { timeout: 900000 }, async () => {
+    const unit = await plugIn('');
+    await loadOnUnit(SETBOX_PANEL);
+    // The page notes when the success text stands; the warning's OK is noted as it is clicked.
+    await page.evaluate(() => {
+      const shown = document.querySelector('[aria-live]');
+      new MutationObserver(() => {
+        if (shown.textContent.includes('successful')) window.succeededAt ??= performance.now();
+      }).observe(shown, { childList: true, characterData: true, subtree: true });
+    });
+    await updateButton(page).click();
+    assert.ok(await box(page), 'the warning');
+    await page.evaluate(() => {
+      window.answeredAt = performance.now();
+      [...document.querySelectorAll('dialog button')].find((button) => button.textContent === 'OK').click();
+    });
+    await page.getByText(SUCCESS).waitFor({ timeout: 720000 });
+    const took = await page.evaluate(() => window.succeededAt - window.answeredAt);
+    assert.ok((await panel(page)).endsWith('ESC: 1.25'), await panel(page));
+    assert.equal(await updateEnabled(), false);
+    assert.deepEqual(page.errors, []);
+    await screenshot(page, 'vm-after-update');
+
+    const { flash, log } = await pullOut(unit);
+    const blocks = Math.ceil(readFileSync(EXPECTED).length / BLOCK_BYTES);
+    assert.ok(holdsImage(flash), 'the flash holds the image and is erased after it');
+    assert.match(log, /unplugged=0/);
+    assert.ok(log.includes(`lock,protect-off,erase,address,block*${blocks},protect-on,unlock`), log);
+    const requests = blocks + 6;
+    console.log(`FIGURE page update through WebHID in the VM: ${Math.round(took)} ms against ${PAUSES_MS} ms of pauses `
+      + `(+${Math.round(took - PAUSES_MS)} ms over ${requests} requests: ${((took - PAUSES_MS) / requests).toFixed(1)} ms each)`);
+  });
+
+  // Each run: the scenario, the failure box's code, whether the unit was pulled out, the last
+  // block it received. The unit pulled out takes block 100's request and is gone before its
+  // reply: the write went through, the read ends when the browser reports the device gone (1167),
+  // not at its time limit.
+  const failures = [
+    { name: 'a block the unit refuses', scenario: 'fail=block#5:refuse:7', code: '0x00000007-0x00000000',
+      unplugged: 0, blocks: 5 },
+    { name: 'the unit pulled out in mid-transfer', scenario: 'unplug=block#100', code: '0xfffffffd-0x0000048f',
+      unplugged: 1, blocks: 100 },
+  ];
+  for (const c of failures) {
+    test(`${c.name}: the failure box, never success`, { timeout: 300000 }, async () => {
+      const unit = await plugIn(c.scenario);
+      await loadOnUnit(SETBOX_PANEL);
+      await updateButton(page).click();
+      assert.ok(await box(page), 'the warning');
+      await answer(page, 'OK');
+      assert.deepEqual(await box(page, 180000), { caption: 'Update failed!', text: `${BLOCK_FAILED}${c.code}` });
+      await screenshot(page, `vm-end-${c.scenario.replace(/[^a-z0-9]+/g, '-')}`);
+      await answer(page, 'OK');
+      await until(hintStart(FAILURE_HINT), FAILURE_HINT, 20000, 'the failure hint');
+      if (c.unplugged) await until(versions, NO_VERSIONS, 5000, 'no versions once the unit is gone');
+      assert.equal(await page.getByText(SUCCESS).count(), 0);
+      assert.equal(await updateEnabled(), false);
+      assert.deepEqual(page.errors, []);
+
+      const { flash, log } = await pullOut(unit);
+      assert.match(log, new RegExp(`unplugged=${c.unplugged}`));
+      assert.match(log, new RegExp(`,address,block\\*${c.blocks}(,|\n)`), 'no block after the failed one');
+      assert.equal(holdsImage(flash), false, 'the image is not whole in the flash');
+    });
+  }
+
+  test('units pulled out and plugged in are shown without a reload', { timeout: 300000 }, async () => {
+    let unit = await plugIn('');
+    await loadOnUnit(SETBOX_PANEL);
+    const loadedAt = await page.evaluate(() => performance.timeOrigin);
+    // Each step: the unit plugged in (null: the one in is pulled out), and what the page shows.
+    const steps = [
+      { scenario: null, shown: () => versions(), wanted: NO_VERSIONS, hint: CONNECTION_LOST, update: false },
+      { scenario: '', shown: () => panel(page), wanted: SETBOX_PANEL, hint: READY, update: true },
+      { scenario: null, shown: () => versions(), wanted: NO_VERSIONS, hint: CONNECTION_LOST, update: false },
+      { scenario: 'unit=dialpuck', shown: () => panel(page), wanted: DIALPUCK_PANEL, hint: READY, update: true },
+    ];
+    const shownAfter = [];
+    for (const step of steps) {
+      let since;
+      if (step.scenario === null) {
+        await pullOut(unit);
+        since = unit.pulledAt;
+      } else {
+        unit = await plugIn(step.scenario);
+        since = unit.pluggedAt;
+      }
+      const what = step.scenario === null ? 'after the unplug' : 'after the plug-in';
+      await until(step.shown, step.wanted, 20000, `the panel ${what}`);
+      shownAfter.push(Date.now() - since);
+      await until(hintStart(step.hint), step.hint, 5000, `the hint ${what}`);
+      await until(updateEnabled, step.update, 5000, `Update enabled ${what}`);
+    }
+    assert.equal(await page.evaluate(() => performance.timeOrigin), loadedAt, 'the same page, not reloaded');
+    assert.deepEqual(page.errors, []);
+    await screenshot(page, 'vm-plugged-in-again');
+    await pullOut(unit);
+    console.log(`FIGURE page in the VM: the panel followed unplug, plug-in, unplug, plug-in after ${shownAfter.join(', ')} ms`);
+  });
+});
