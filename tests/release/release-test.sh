@@ -46,10 +46,12 @@ pass "two runs, same bytes: $(cd "$build/a" && ls | tr '\n' ' ')"
 (cd "$build/a" && sha256sum --check --strict SHA256SUMS) || fail "SHA256SUMS does not verify"
 
 # What each archive holds.
-unzip -Z1 "$build/a/$win" | tr '\n' ' ' | grep -qx 'VelquorUpdater.exe LIESMICH-README.txt LICENSE.txt ' ||
-  fail "the Windows zip holds: $(unzip -Z1 "$build/a/$win" | tr '\n' ' ')"
+windows_files=$(unzip -Z1 "$build/a/$win" | tr '\n' ' ')
+[ "$windows_files" = 'VelquorUpdater.exe LIESMICH-README.txt LICENSE.txt ' ] || fail "the Windows zip holds: $windows_files"
+# (Listed once into a file: a pipe into grep -q would end unzip early, which pipefail counts.)
+unzip -Z1 "$build/a/$web" > "$build/web-files.txt"
 for page in index.html velquor.css page.js timer-worker.js velquor.js velquor.wasm velquor_logo.bmp velquor.ico images/157.bin; do
-  unzip -Z1 "$build/a/$web" | grep -qx "velquor-web-$version-test-images/$page" || fail "the web zip lacks $page"
+  grep -qx "velquor-web-$version-test-images/$page" "$build/web-files.txt" || fail "the web zip lacks $page"
 done
 
 # The package, as Debian's checker sees it.
@@ -59,9 +61,8 @@ grep -q '^E:' "$build/lintian.txt" && fail "lintian reports errors"
 dpkg-deb --info "$build/a/$deb" | sed -n 's/^ Depends: /  depends on: /p'
 
 # Installed, used, removed.
-if dpkg-query -W -f='${Status}' velquor-flash 2>/dev/null | grep -q 'ok installed'; then
-  fail "velquor-flash is installed already"
-fi
+status=$(dpkg-query -W -f='${Status}' velquor-flash 2>/dev/null || true)
+case "$status" in *"ok installed"*) fail "velquor-flash is installed already" ;; esac
 dpkg -i "$build/a/$deb"
 shown=$(/usr/bin/velquor-flash --version || true)
 [ "$shown" = "velquor-flash $version+test-images (ESC firmware 1.25)" ] || fail "--version said '$shown'"
@@ -83,14 +84,15 @@ wineserver -p </dev/null >/dev/null 2>&1 || true
 timeout 300 wine "$build/version_info.exe" "Z:$build/win/VelquorUpdater.exe" </dev/null >"$build/version.txt" 2>/dev/null ||
   fail "the version resource could not be read under Wine"
 wineserver -k >/dev/null 2>&1 || true
-tr -d '\r' < "$build/version.txt" | sed 's/^/  version resource: /'
+tr -d '\r' < "$build/version.txt" > "$build/version-lines.txt"
+sed 's/^/  version resource: /' "$build/version-lines.txt"
 for line in "FileVersionNumber: ${version}.0" "ProductVersionNumber: ${version}.0" \
             "ProductName: VELQUOR ORVANT QX Firmware Updater" "FileVersion: ${version}+test-images" \
             "ProductVersion: ${version}+test-images" "OriginalFilename: VelquorUpdater.exe" \
             "FileDescription: VELQUOR ORVANT QX firmware updater"; do
-  tr -d '\r' < "$build/version.txt" | grep -qxF "$line" || fail "the version resource lacks '$line'"
+  grep -qxF "$line" "$build/version-lines.txt" || fail "the version resource lacks '$line'"
 done
-tr -d '\r' < "$build/version.txt" | grep -q '^LegalCopyright: Copyright' || fail "the version resource has no copyright"
+grep -q '^LegalCopyright: Copyright' "$build/version-lines.txt" || fail "the version resource has no copyright"
 
 (cd "$build/a" && for file in *; do echo "FIGURE release file $file: $(stat -c %s "$file") bytes"; done)
 if [ "$failures" -ne 0 ]; then
