@@ -155,6 +155,21 @@ bool TellUnitInUse()
     return true;
 }
 
+}  // namespace
+
+bool TellUnitRefusedByPermission()
+{
+    const char* refused = UnitRefusedByPermission();
+    if (refused == nullptr) return false;
+    std::fputs("velquor-flash: ", stderr);
+    std::fprintf(stderr, TerminalText(TT_PERMISSION_REFUSED), refused);
+    std::fprintf(stderr, "\n%s\n", TerminalText(TT_INSTALL_UDEV_RULE));
+    std::fflush(stderr);
+    return true;
+}
+
+namespace {
+
 // What the window shows of an update's end says nothing of a unit left locked: the terminal
 // adds it.
 void PrintUnlockNotice(std::FILE* out, const UpdateOutcome& outcome)
@@ -344,13 +359,7 @@ bool ShowArrival(std::FILE* out, const char16_t* path, bool updateEach, bool rei
 // that arrival.
 void TellUnusableUnit()
 {
-    if (TellUnitInUse()) return;
-    const char* refused = UnitRefusedByPermission();
-    if (refused == nullptr) return;
-    std::fputs("velquor-flash: ", stderr);
-    std::fprintf(stderr, TerminalText(TT_PERMISSION_REFUSED), refused);
-    std::fprintf(stderr, "\n%s\n", TerminalText(TT_INSTALL_UDEV_RULE));
-    std::fflush(stderr);
+    if (!TellUnitInUse()) TellUnitRefusedByPermission();
 }
 
 // Whether the interface at `path` is in the system's list now.

@@ -36,3 +36,8 @@ int RunUpdate(std::FILE* out);
 // this system can't tell arrivals, 1 after saying so. 0 when every update succeeded, 1
 // otherwise; 128 + N when signal N came during an update's flash commands and was held.
 int RunWatch(std::FILE* out, const DeviceEvents* events, bool updateEach, bool reinstall);
+
+// After a discovery that found no programming unit: names, on the error stream, a unit that is
+// present but whose node the system refused to open, with what to do about it. False when there
+// was none.
+bool TellUnitRefusedByPermission();

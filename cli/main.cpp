@@ -93,11 +93,8 @@ int main(int argc, char** argv)
     case COMMAND_NONE: break;
     }
     // A unit that is there but may not be opened is no "no unit": say what stands in the way.
-    const char* refused = options.Scenario == nullptr && status != EXIT_DONE ? UnitRefusedByPermission() : nullptr;
-    if (refused != nullptr) {
-        std::fputs("velquor-flash: ", stderr);
-        std::fprintf(stderr, TerminalText(TT_PERMISSION_REFUSED), refused);
-        std::fprintf(stderr, "\n%s\n", TerminalText(TT_INSTALL_UDEV_RULE));
-    }
+    // (watch says it at every arrival.)
+    if (options.Scenario == nullptr && status != EXIT_DONE && options.Command != COMMAND_WATCH)
+        TellUnitRefusedByPermission();
     return status;
 }
