@@ -17,7 +17,7 @@ cmake --preset web-test >/dev/null
 cmake --build --preset web-test
 export VELQUOR_PAGE_DIR="$(pwd)/build/web-test/page" VELQUOR_SCREENSHOT_DIR="$(pwd)/build/web-test/screenshots"
 (cd tests/web && npm ci --no-audit --no-fund --loglevel=error)
-(cd tests/web && node --test --test-reporter=spec && node bench.mjs)
+(cd tests/web && node --test --test-reporter=tap && node bench.mjs)
 
 # The virtual unit, from the Linux build that scripts/vm-test.sh uses, configured as it does.
 linux=build/linux

@@ -5,7 +5,7 @@
 // what it shows; the unit's flash and its log of requests are read when it is pulled out.
 //
 // Runs only in that machine (tests/web/vm/vm-cases.sh starts it, from tests/web):
-//   node --test-reporter=spec vm/page-webhid.mjs
+//   node --test-reporter=tap vm/page-webhid.mjs
 // VELQUOR_LINUX_BUILD names the Linux build with the virtual unit, VELQUOR_PAGE_DIR the page
 // (built with VELQUOR_ALLOW_TEST_IMAGES=ON: the virtual unit stands for a real one).
 import { after, afterEach, before, describe, test } from 'node:test';

@@ -67,7 +67,7 @@ echo "VMWEB-CHROOT-READY uptime=$(cut -d' ' -f1 /proc/uptime)"
 chroot /host /usr/bin/env -i HOME=/tmp/home PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 NO_COLOR=1 \
   VELQUOR_LINUX_BUILD="$VELQUOR_LINUX_BUILD" VELQUOR_PAGE_DIR="$VELQUOR_PAGE_DIR" \
   VELQUOR_SCREENSHOT_DIR=/tmp/out/screenshots \
-  /bin/sh -c 'mkdir -p "$HOME" && cd "$1" && exec timeout -k 10 "$2" node --test-reporter=spec vm/page-webhid.mjs' \
+  /bin/sh -c 'mkdir -p "$HOME" && cd "$1" && exec timeout -k 10 "$2" node --test-reporter=tap vm/page-webhid.mjs' \
   cases "$VELQUOR_REPO/tests/web" 1140 > /tmp/report 2>&1 &
 cases=$!
 # The report as it comes, on the console.
@@ -78,10 +78,10 @@ status=$?
 sleep 1
 kill "$shown"
 
-passed=$(sed -n 's/^ℹ pass \([0-9]*\)$/\1/p' /tmp/report | tail -n 1)
-failed=$(sed -n 's/^ℹ fail \([0-9]*\)$/\1/p' /tmp/report | tail -n 1)
+passed=$(sed -n 's/^# pass \([0-9]*\)$/\1/p' /tmp/report | tail -n 1)
+failed=$(sed -n 's/^# fail \([0-9]*\)$/\1/p' /tmp/report | tail -n 1)
 # A case cancelled (its hook failed: no browser, say) counts as failed.
-cancelled=$(sed -n 's/^ℹ cancelled \([0-9]*\)$/\1/p' /tmp/report | tail -n 1)
+cancelled=$(sed -n 's/^# cancelled \([0-9]*\)$/\1/p' /tmp/report | tail -n 1)
 passed=${passed:-0}
 failed=$((${failed:-0} + ${cancelled:-0}))
 if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then
