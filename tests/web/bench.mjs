@@ -41,9 +41,12 @@ function startBrowser() {
     pending.set(id, (message) => (message.error ? reject(new Error(`${method}: ${message.error.message}`)) : resolve(message.result)));
     browser.stdio[3].write(`${JSON.stringify({ id, method, params, sessionId })}\0`);
   });
-  const stop = () => {
+  // The profile goes once the browser has ended: until then it may still write into it.
+  const ended = new Promise((resolve) => browser.once('exit', resolve));
+  const stop = async () => {
     browser.kill();
-    rmSync(profile, { recursive: true, force: true });
+    await Promise.race([ended, pause(10000)]);
+    rmSync(profile, { recursive: true, force: true, maxRetries: 5, retryDelay: 200 });
   };
   return { send, stop };
 }
@@ -95,6 +98,6 @@ try {
   const change = ((figures.hidden - figures.front) / figures.front) * 100;
   console.log(`FIGURE hidden against front: ${change >= 0 ? '+' : ''}${change.toFixed(2)} %`);
 } finally {
-  stop();
+  await stop();
   server.close();
 }
