@@ -354,6 +354,7 @@ describe('offline, installable, and truthful when something is in the way', () =
   const startCases = [
     { name: 'hid-blocked', headers: { 'Permissions-Policy': 'hid=()' }, query: '', says: /WebHID is blocked for it/ },
     { name: 'hid-blocked-demo', headers: { 'Permissions-Policy': 'hid=()' }, query: 'sim=', says: null },
+    { name: 'framed-without-hid', framed: true, query: '', says: /WebHID is blocked for it/ },
     { name: 'no-timer-worker', answers: { '/timer-worker.js': { status: 404 } }, query: 'sim=', says: /its timer \(timer-worker\.js\) could not be loaded/ },
     { name: 'no-webassembly', answers: { '/velquor.wasm': { status: 404 } }, query: 'sim=', says: /its program \(velquor\.js, velquor\.wasm\) could not be loaded or run/ },
     { name: 'file', file: true, says: /opened as a file \(file:\/\/\)/ },
@@ -366,10 +367,15 @@ describe('offline, installable, and truthful when something is in the way', () =
       Object.assign(own.answers, c.answers);
       const context = await browser.newContext({ locale: 'en-US' });
       const page = await context.newPage();
-      const address = c.file ? `file://${pageDir}/index.html` : `${own.origin}/`;
-      await page.goto(`${address}${c.query ? `?${c.query}` : ''}`);
-      await page.waitForFunction(() => !document.body.classList.contains('loading'), null, { timeout: 15000 });
-      const alerts = page.getByRole('alert');
+      const address = `${c.file ? `file://${pageDir}/index.html` : `${own.origin}/`}${c.query ? `?${c.query}` : ''}`;
+      // Framed: the page inside a frame of another origin, which does not allow hid.
+      const host = c.framed ? await servePage() : null;
+      if (host) host.answers['/'] = { status: 200, type: 'text/html', body: `<!DOCTYPE html><iframe src="${address}" width="900" height="600"></iframe>` };
+      await page.goto(host ? `${host.origin}/` : address);
+      const view = host ? page.frameLocator('iframe') : page;
+      const body = host ? page.frames()[1] : page;
+      await body.waitForFunction(() => !document.body.classList.contains('loading'), null, { timeout: 15000 });
+      const alerts = view.getByRole('alert');
       if (c.says) {
         await alerts.first().waitFor();
         assert.match(await alerts.first().innerText(), c.says);
@@ -380,6 +386,7 @@ describe('offline, installable, and truthful when something is in the way', () =
       await screenshot(page, `start-${c.name}`);
       await context.close();
       await own.close();
+      await host?.close();
     });
   }
 
