@@ -104,6 +104,7 @@ uint32_t FailureText(UpdateStep step)
     case UPDATE_STEP_ADDRESS: return TEXT_ADDRESS_FAILED;
     case UPDATE_STEP_TEST_IMAGES: return TEXT_TEST_IMAGES_REFUSED;
     case UPDATE_STEP_IMAGE_DAMAGED: return TEXT_IMAGE_DAMAGED;
+    case UPDATE_STEP_IMAGE_UNAVAILABLE: return TEXT_IMAGE_NOT_DOWNLOADED;
     case UPDATE_STEP_PROTECT_ON: return TEXT_PROTECT_ON_FAILED_STEP;
     case UPDATE_STEP_BLOCK:
     case UPDATE_STEP_NONE: break;
@@ -127,6 +128,12 @@ void ShowOutcome(const UpdateOutcome& outcome)
         char16_t text[TEXT_BUFFER_SIZE];
         g_Ui->LoadText(TEXT_UPDATE_FAILED_CAPTION, caption, TEXT_BUFFER_SIZE);
         g_Ui->LoadText(FailureText(outcome.FailedStep), text, TEXT_BUFFER_SIZE);
+        // An image the page could not download: nothing was sent and the unit is as it was, so
+        // it stays open and Update stays on, for the next try once the network is there.
+        if (outcome.FailedStep == UPDATE_STEP_IMAGE_UNAVAILABLE) {
+            g_Ui->ShowMessageBox(g_MainWindow, text, caption, BOX_ICONERROR | BOX_OK);
+            break;
+        }
         // The report gives the unit up first, then lets the device changes kept during the
         // flash commands be handled, so that a unit plugged in anew meanwhile is taken up.
         FailureReport(text, caption, outcome.Result, outcome.SystemError);

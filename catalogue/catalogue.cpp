@@ -166,6 +166,13 @@ uint16_t SelectImage(uint16_t family, uint16_t currentClass, uint16_t voltageCla
     return FALLBACK_IMAGE_ID;
 }
 
+bool ImageIsCarried(uint16_t id)
+{
+    for (const ImageInfo& info : kImageSet)
+        if (info.Id == id) return true;
+    return false;
+}
+
 bool ImageMatchesItsDigest(uint16_t id, const uint8_t* bytes, uint32_t size)
 {
     for (const ImageDigest& carried : kImageDigests) {

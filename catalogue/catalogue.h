@@ -37,8 +37,12 @@ struct ImageInfo {
 };
 extern const ImageInfo kImageSet[IMAGE_COUNT];
 
+// Whether the set carries an image of that id.
+bool ImageIsCarried(uint16_t id);
+
 // The bytes and size of the image with that id. False, with null and 0, when the set carries
-// no image of that id. The bytes are read in place and never freed.
+// no image of that id, or when an edge that fetches its images (the page) could not get it;
+// ImageIsCarried tells the two apart. The bytes are read in place and never freed.
 bool LookupImage(uint16_t id, const uint8_t** bytes, uint32_t* size);
 
 // The SHA-256 of every carried image, taken by the build (generated, in the order of the set).

@@ -12,7 +12,8 @@ else()
         CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=
         BUILD_ALWAYS ON
         INSTALL_COMMAND ""
-        BUILD_BYPRODUCTS ${VELQUOR_HOST_TOOLS_DIR}/velquor_make_images ${VELQUOR_HOST_TOOLS_DIR}/velquor_make_artwork)
+        BUILD_BYPRODUCTS ${VELQUOR_HOST_TOOLS_DIR}/velquor_make_images ${VELQUOR_HOST_TOOLS_DIR}/velquor_make_artwork
+                         ${VELQUOR_HOST_TOOLS_DIR}/velquor_make_page_texts)
 endif()
 
 # velquor_host_tool(<var> <name>): the path of host tool <name> and a dependency to add.

@@ -42,4 +42,5 @@
 #define TEXT_TEST_IMAGES_REFUSED     40045  // a build with stand-in images and a real unit
 #define TEXT_FLASH_BLOCKS_SHUTDOWN   40046  // the reason given to the system for holding off its end
 #define TEXT_IMAGE_DAMAGED           40047  // the carried image differs from its digest
+#define TEXT_IMAGE_NOT_DOWNLOADED    40048  // the page could not fetch the carried image
 // 60001..60008: texts of a programming-unit update, carried, not shown.

@@ -46,12 +46,12 @@ std::u16string Format(const char16_t* format, std::vector<FormatArg> args, int32
 
 const std::u16string CLOSING = u"Gehen Sie folgendermaßen vor, um ein Update der Regler Software durchzuführen:";
 
-// The ids the program carries: those of the design, and 40042 to 40047.
+// The ids the program carries: those of the design, and 40042 to 40048.
 const uint32_t EXPECTED_IDS[] = {
     40000, 40001, 40002, 40003, 40004, 40005, 40006, 40007, 40008, 40009, 40011, 40012, 40015,
     40016, 40017, 40020, 40022, 40023, 40025, 40026, 40027, 40028, 40029, 40030, 40031, 40032,
     40033, 40034, 40035, 40036, 40037, 40038, 40039, 40040, 40041, 40042, 40043, 40044, 40045, 40046, 40047,
-    60001, 60002, 60003, 60004, 60005, 60006, 60007, 60008};
+    40048, 60001, 60002, 60003, 60004, 60005, 60006, 60007, 60008};
 
 class TextsTest : public ::testing::Test {
 protected:
@@ -90,7 +90,7 @@ TEST_F(TextsTest, EveryIdTheProgramUsesIsCarried) {
 }
 
 TEST_F(TextsTest, UnknownIdsLoadAsEmpty) {
-    for (uint32_t id : {0u, 39999u, 40010u, 40013u, 40048u, 60000u, 60009u, 0xFFFFFFFFu}) {
+    for (uint32_t id : {0u, 39999u, 40010u, 40013u, 40049u, 60000u, 60009u, 0xFFFFFFFFu}) {
         char16_t buffer[8] = {u'x', u'x', u'x'};
         EXPECT_EQ(LoadTableTextIn(LANGUAGE_GERMAN, id, buffer, 8), 0) << id;
         EXPECT_EQ(buffer[0], u'\0') << id;

@@ -1,7 +1,7 @@
 // velquor_make_artwork: draws the program's artwork and writes it in the forms the resource
 // compiler takes.
 //
-//   velquor_make_artwork <logo.bmp> <icon.ico> [page-logo.bmp]
+//   velquor_make_artwork <logo.bmp> <icon.ico> [page-logo.bmp [icon-192.png icon-512.png]]
 //
 // logo.bmp  bitmap 121: the VELQUOR wordmark on a slanted dark plate, with speed stripes, on the
 //           pure-green key colour RGB(0, 255, 0) that the dialog draws transparent. 1772 x 263,
@@ -11,6 +11,9 @@
 //           stored as DIBs (header with doubled height, BGRA rows, AND mask), not PNG.
 // page-logo.bmp  (optional) the logo for the web page, a quarter of the size, transparent where
 //           the key green was (see WritePageLogo).
+// icon-192.png, icon-512.png  (optional, with page-logo.bmp) the icon at 192 and 512 pixels for
+//           the page's web app manifest: 8-bit RGB PNG, its zlib stream in stored (uncompressed)
+//           deflate blocks (see WritePng).
 //
 // Everything is drawn from simple geometry by the code below: no fonts, no image files. The
 // output depends on nothing but this file, so every run writes the same bytes.
@@ -245,11 +248,12 @@ bool DrawLogo()
 // from the same shapes with 4 x 4 samples per pixel.
 
 constexpr int32_t ICON_SIZES[5] = {16, 32, 48, 64, 128};
-constexpr int32_t MAX_ICON = 128;
+constexpr int32_t MAX_ICON = 128;      // the largest image in the .ico
+constexpr int32_t MAX_CANVAS = 512;    // the largest PNG of the page
 
 struct IconCanvas {
     int32_t Size;
-    Rgb Pixels[MAX_ICON][MAX_ICON];  // top-down
+    Rgb Pixels[MAX_CANVAS][MAX_CANVAS];  // top-down
 };
 
 IconCanvas g_Icon;
@@ -490,12 +494,113 @@ done:
     return ok;
 }
 
+
+// ---------------------------------------------------------------------------------------------
+// PNG: signature, IHDR (8-bit RGB), one IDAT, IEND. The IDAT holds a zlib stream whose deflate
+// blocks are stored (no compression), each at most 65,535 bytes, closed by the Adler-32 of the
+// filtered rows (each row led by filter byte 0). Every chunk ends with the CRC-32 of its type
+// and data.
+
+uint32_t g_CrcTable[256];
+
+void MakeCrcTable()
+{
+    for (uint32_t n = 0; n < 256; ++n) {
+        uint32_t c = n;
+        for (int32_t k = 0; k < 8; ++k) c = (c & 1u) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        g_CrcTable[n] = c;
+    }
+}
+
+uint32_t Crc32(uint32_t crc, const uint8_t* bytes, size_t count)
+{
+    crc = ~crc;
+    for (size_t i = 0; i < count; ++i) crc = g_CrcTable[(crc ^ bytes[i]) & 0xFFu] ^ (crc >> 8);
+    return ~crc;
+}
+
+void PutBe32(uint8_t* p, uint32_t v)
+{
+    for (int32_t i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+
+constexpr uint32_t PNG_ROW_BYTES = 1 + MAX_CANVAS * 3;
+constexpr uint32_t PNG_RAW_BYTES = PNG_ROW_BYTES * MAX_CANVAS;
+constexpr uint32_t STORED_BLOCK = 65535;
+// zlib header, the stored blocks with their 5-byte headers, Adler-32.
+constexpr uint32_t PNG_ZLIB_BYTES = 2 + PNG_RAW_BYTES + 5 * ((PNG_RAW_BYTES + STORED_BLOCK - 1) / STORED_BLOCK) + 4;
+uint8_t g_PngRaw[PNG_RAW_BYTES];
+uint8_t g_PngChunk[8 + PNG_ZLIB_BYTES + 4];  // length, type, data, CRC
+
+bool WriteChunk(FILE* file, const char* type, const uint8_t* data, uint32_t length)
+{
+    PutBe32(g_PngChunk, length);
+    for (int32_t i = 0; i < 4; ++i) g_PngChunk[4 + i] = static_cast<uint8_t>(type[i]);
+    for (uint32_t i = 0; i < length; ++i) g_PngChunk[8 + i] = data[i];
+    PutBe32(g_PngChunk + 8 + length, Crc32(0, g_PngChunk + 4, 4 + length));
+    return WriteAll(file, g_PngChunk, 12 + length);
+}
+
+uint8_t g_PngZlib[PNG_ZLIB_BYTES];
+
+bool WritePng(const char* path, int32_t size)
+{
+    DrawIcon(size);
+    const uint32_t rowBytes = 1 + static_cast<uint32_t>(size) * 3;
+    const uint32_t rawBytes = rowBytes * static_cast<uint32_t>(size);
+    uint8_t* p = g_PngRaw;
+    for (int32_t y = 0; y < size; ++y) {
+        *p++ = 0;  // filter: none
+        for (int32_t x = 0; x < size; ++x) {
+            const Rgb& c = g_Icon.Pixels[y][x];
+            *p++ = c.R;
+            *p++ = c.G;
+            *p++ = c.B;
+        }
+    }
+    uint32_t a = 1, b = 0;
+    for (uint32_t i = 0; i < rawBytes; ++i) {
+        a = (a + g_PngRaw[i]) % 65521u;
+        b = (b + a) % 65521u;
+    }
+    uint8_t* z = g_PngZlib;
+    *z++ = 0x78;  // deflate, 32 KiB window
+    *z++ = 0x01;  // no preset dictionary, fastest; (0x78 << 8 | 0x01) % 31 == 0
+    for (uint32_t at = 0; at < rawBytes; at += STORED_BLOCK) {
+        uint32_t length = rawBytes - at < STORED_BLOCK ? rawBytes - at : STORED_BLOCK;
+        *z++ = at + length == rawBytes ? 1 : 0;  // BFINAL on the last; BTYPE 00: stored
+        PutLe16(z, length);
+        PutLe16(z + 2, ~length & 0xFFFFu);
+        z += 4;
+        for (uint32_t i = 0; i < length; ++i) *z++ = g_PngRaw[at + i];
+    }
+    PutBe32(z, (b << 16) | a);
+    z += 4;
+
+    uint8_t header[13];
+    PutBe32(header, static_cast<uint32_t>(size));
+    PutBe32(header + 4, static_cast<uint32_t>(size));
+    header[8] = 8;   // bits per channel
+    header[9] = 2;   // RGB
+    header[10] = 0;  // deflate
+    header[11] = 0;  // adaptive filtering
+    header[12] = 0;  // not interlaced
+    static const uint8_t SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    FILE* file = std::fopen(path, "wb");
+    if (file == nullptr) return false;
+    bool ok = WriteAll(file, SIGNATURE, sizeof SIGNATURE) && WriteChunk(file, "IHDR", header, sizeof header) &&
+              WriteChunk(file, "IDAT", g_PngZlib, static_cast<uint32_t>(z - g_PngZlib)) &&
+              WriteChunk(file, "IEND", nullptr, 0);
+    if (std::fclose(file) != 0) ok = false;
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 3 && argc != 4) {
-        std::fprintf(stderr, "usage: velquor_make_artwork <logo.bmp> <icon.ico> [page-logo.bmp]\n");
+    if (argc != 3 && argc != 4 && argc != 6) {
+        std::fprintf(stderr, "usage: velquor_make_artwork <logo.bmp> <icon.ico> [page-logo.bmp [icon-192.png icon-512.png]]\n");
         return 2;
     }
     if (!DrawLogo()) {
@@ -510,9 +615,16 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "velquor_make_artwork: cannot write %s\n", argv[2]);
         return 1;
     }
-    if (argc == 4 && !WritePageLogo(argv[3])) {
+    if (argc >= 4 && !WritePageLogo(argv[3])) {
         std::fprintf(stderr, "velquor_make_artwork: cannot write %s\n", argv[3]);
         return 1;
+    }
+    MakeCrcTable();
+    for (int32_t i = 4; i < argc; ++i) {
+        if (!WritePng(argv[i], i == 4 ? 192 : 512)) {
+            std::fprintf(stderr, "velquor_make_artwork: cannot write %s\n", argv[i]);
+            return 1;
+        }
     }
     return 0;
 }

@@ -36,7 +36,7 @@ enum UpdateEnd : uint8_t {
     UPDATE_FAILED,
 };
 
-// The step at which a run failed. The first three come before any command is sent.
+// The step at which a run failed. Those before UPDATE_STEP_LOCK come before any command is sent.
 enum UpdateStep : uint8_t {
     UPDATE_STEP_NONE,
     UPDATE_STEP_NO_UNIT,             // no unit open when Update was pressed
@@ -44,6 +44,7 @@ enum UpdateStep : uint8_t {
     UPDATE_STEP_NO_IMAGE,            // no carried image fits the controller
     UPDATE_STEP_TEST_IMAGES,         // this build carries stand-in images, and the unit is real
     UPDATE_STEP_IMAGE_DAMAGED,       // the image differs from the digest the build took of it
+    UPDATE_STEP_IMAGE_UNAVAILABLE,   // the image is carried, but could not be fetched (the page)
     UPDATE_STEP_LOCK,
     UPDATE_STEP_PROTECT_OFF,
     UPDATE_STEP_ERASE,

@@ -125,8 +125,10 @@ UpdateOutcome RunUpdate(const UpdateFrontEnd& frontEnd)
     // erased and left empty.
     const uint8_t* image = nullptr;
     uint32_t imageSize = 0;
-    if (!LookupImage(SelectedImageId(), &image, &imageSize) || imageSize == 0)
-        return Failed(outcome, UPDATE_STEP_NO_IMAGE, LinkFailed(LINK_NO_DEVICE));
+    if (!LookupImage(SelectedImageId(), &image, &imageSize) || imageSize == 0) {
+        const UpdateStep step = ImageIsCarried(SelectedImageId()) ? UPDATE_STEP_IMAGE_UNAVAILABLE : UPDATE_STEP_NO_IMAGE;
+        return Failed(outcome, step, LinkFailed(LINK_NO_DEVICE));
+    }
     // Nor may a damaged one be written: the bytes must be those the build carried.
     if (!ImageMatchesItsDigest(SelectedImageId(), image, imageSize))
         return Failed(outcome, UPDATE_STEP_IMAGE_DAMAGED, LinkFailed(LINK_NO_DEVICE));

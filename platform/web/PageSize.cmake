@@ -1,23 +1,38 @@
-# Prints the size of every file the page loads when it opens, and their sum; the images beside
-# it are fetched one at a time, only the one an update writes, and are counted apart.
+# Prints the size of every file the page loads when it opens, and their sum (the manifest's PNG
+# icons, which the browser fetches only to install the page, are counted apart); the images
+# beside it are fetched one at a time, only the one an update writes, and are counted apart; and
+# the size of the store the service worker fills on the first visit (sw-store.js lists it).
 #   cmake -DPAGE_DIR=<folder> -P PageSize.cmake
 file(GLOB files LIST_DIRECTORIES false RELATIVE ${PAGE_DIR} ${PAGE_DIR}/*)
 list(SORT files)
 set(total 0)
+set(icons 0)
+set(store 0)
 foreach(file IN LISTS files)
     file(SIZE ${PAGE_DIR}/${file} size)
-    math(EXPR total "${total} + ${size}")
     message(STATUS "page: ${file} ${size} bytes")
+    if(file MATCHES "\\.png$")
+        math(EXPR icons "${icons} + ${size}")
+        continue()
+    endif()
+    math(EXPR total "${total} + ${size}")
+    if(NOT file MATCHES "^sw(-store)?\\.js$")
+        math(EXPR store "${store} + ${size}")
+    endif()
 endforeach()
 math(EXPR kib "${total} / 1024")
 message(STATUS "page: every file the page loads when it opens: ${total} bytes (${kib} KiB) in ${PAGE_DIR}")
+message(STATUS "page: the manifest's icons, fetched to install the page: ${icons} bytes")
 file(GLOB images ${PAGE_DIR}/images/*.bin)
 list(LENGTH images count)
 set(largest 0)
 foreach(image IN LISTS images)
     file(SIZE ${image} size)
+    math(EXPR store "${store} + ${size}")
     if(size GREATER largest)
         set(largest ${size})
     endif()
 endforeach()
 message(STATUS "page: ${count} firmware images beside it; an update fetches one, at most ${largest} bytes")
+math(EXPR storeKib "${store} / 1024")
+message(STATUS "page: the store of this version (the page's files and ${count} images): ${store} bytes (${storeKib} KiB)")

@@ -50,7 +50,8 @@ windows_files=$(unzip -Z1 "$build/a/$win" | tr '\n' ' ')
 [ "$windows_files" = 'VelquorUpdater.exe LIESMICH-README.txt LICENSE.txt ' ] || fail "the Windows zip holds: $windows_files"
 # (Listed once into a file: a pipe into grep -q would end unzip early, which pipefail counts.)
 unzip -Z1 "$build/a/$web" > "$build/web-files.txt"
-for page in index.html velquor.css page.js timer-worker.js velquor.js velquor.wasm velquor_logo.bmp velquor.ico images/157.bin; do
+for page in index.html velquor.css page-texts.js startup.js page.js timer-worker.js velquor.js velquor.wasm velquor_logo.bmp \
+    velquor.ico velquor.webmanifest icon-192.png icon-512.png sw.js sw-store.js images/157.bin; do
   grep -qx "velquor-web-$version-test-images/$page" "$build/web-files.txt" || fail "the web zip lacks $page"
 done
 

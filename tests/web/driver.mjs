@@ -17,25 +17,42 @@ export const screenshotDir = resolve(process.env.VELQUOR_SCREENSHOT_DIR || join(
 const browserPath = process.env.VELQUOR_CHROMIUM || '/usr/bin/chromium';
 
 const types = { '.html': 'text/html', '.css': 'text/css', '.js': 'text/javascript', '.wasm': 'application/wasm',
-  '.bmp': 'image/bmp', '.ico': 'image/x-icon' };
+  '.bmp': 'image/bmp', '.ico': 'image/x-icon', '.png': 'image/png', '.webmanifest': 'application/manifest+json' };
 
-// Serves the page on 127.0.0.1, on `port` or a free one; counts every byte it sends.
+// Serves the page on 127.0.0.1, on `port` or a free one; counts every byte it sends. A test may
+// set `answers[path]` to answer a path otherwise ({ status, type, body }; status 404 for a file
+// that is not there), and `headers` to add headers to every answer. close() ends every
+// connection too, as a server that is gone.
 export async function servePage(port = 0) {
   const served = { bytes: 0 };
+  const answers = {};
+  const headers = {};
   const server = createServer(async (request, response) => {
     const path = new URL(request.url, 'http://localhost').pathname;
     const file = normalize(join(pageDir, path === '/' ? 'index.html' : path));
+    const special = answers[path];
+    if (special) {
+      response.writeHead(special.status, { ...headers, 'Content-Type': special.type || 'text/plain' });
+      response.end(special.body || '');
+      return;
+    }
     try {
       const body = await readFile(file);
       served.bytes += body.length;
-      response.writeHead(200, { 'Content-Type': types[extname(file)] || 'application/octet-stream' });
+      response.writeHead(200, { ...headers, 'Content-Type': types[extname(file)] || 'application/octet-stream' });
       response.end(body);
     } catch {
       response.writeHead(404).end();
     }
   });
   await new Promise((done) => server.listen(port, '127.0.0.1', done));
-  return { origin: `http://127.0.0.1:${server.address().port}`, served, close: () => server.close() };
+  return {
+    origin: `http://127.0.0.1:${server.address().port}`, served, answers, headers,
+    close: () => new Promise((done) => {
+      server.close(done);
+      server.closeAllConnections();
+    }),
+  };
 }
 
 // The browser as the machine has it, headless, without anything that calls out.
@@ -44,6 +61,35 @@ export async function startBrowser(extraArgs = []) {
     executablePath: browserPath,
     args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
       '--disable-sync', '--no-first-run', ...extraArgs],
+  });
+}
+
+// The browser with a profile of its own in `folder` (not an incognito context: Chromium installs
+// no page from one).
+export function startBrowserWithProfile(folder) {
+  return chromium.launchPersistentContext(folder, {
+    executablePath: browserPath,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
+      '--disable-sync', '--no-first-run'],
+  });
+}
+
+// Waits until the page's service worker has stored this version and serves it; the store's
+// name, its number of files and of images, and its bytes.
+export function storedVersion(page) {
+  return page.evaluate(async () => {
+    const registration = await navigator.serviceWorker.ready;
+    const worker = registration.active;
+    if (worker.state !== 'activated') await new Promise((done) => worker.addEventListener('statechange', done));
+    const names = (await caches.keys()).filter((name) => name.startsWith('velquor-'));
+    const cache = await caches.open(names[0]);
+    let bytes = 0, images = 0;
+    const keys = await cache.keys();
+    for (const request of keys) {
+      bytes += (await (await cache.match(request)).arrayBuffer()).byteLength;
+      if (new URL(request.url).pathname.startsWith('/images/')) images += 1;
+    }
+    return { names, files: keys.length, images, bytes };
   });
 }
 

@@ -1,9 +1,21 @@
 // The updater's page on the simulated unit (?sim=SCENARIO) in the system's Chromium: what it
 // shows when it opens, every way an update ends, the keyboard, German, a narrow window, a
-// browser without WebHID. Screenshots of each state go to the screenshot folder (driver.mjs).
+// browser without WebHID; without a network after one visit, a new version, installability,
+// an image that can't be downloaded, what the page says when it can't start, and the project's
+// server. Screenshots of each state go to the screenshot folder (driver.mjs).
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { answer, box, hint, openPage, panel, recordProgress, screenshot, servePage, startBrowser, updateButton } from './driver.mjs';
+import { spawn } from 'node:child_process';
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import http from 'node:http';
+import { tmpdir } from 'node:os';
+import { join, resolve } from 'node:path';
+import {
+  answer, box, hint, openPage, pageDir, panel, recordProgress, screenshot, servePage, startBrowser, startBrowserWithProfile,
+  storedVersion, updateButton,
+} from './driver.mjs';
+
+const repo = resolve(new URL('../..', import.meta.url).pathname);
 
 const READY = "A programming unit was found and is ready to update. To update to new ESC firmware, please click on the 'Update'-Button.";
 const SUCCESS = 'The update of the ESC was successful!';
@@ -208,7 +220,8 @@ describe('the page itself', () => {
   });
 
   test('loads nothing from elsewhere, and says what it loaded', async () => {
-    const context = await browser.newContext();
+    // The page alone: its service worker's store is measured by the offline case.
+    const context = await browser.newContext({ serviceWorkers: 'block' });
     const foreign = [];
     const loaded = [];
     context.on('request', (request) => {
@@ -223,5 +236,190 @@ describe('the page itself', () => {
     assert.ok(!loaded.some((path) => path.startsWith('/images/')), 'no image before an update');
     console.log(`FIGURE page loaded on opening: ${server.served.bytes - before} bytes over ${loaded.join(' ')}`);
     await context.close();
+  });
+});
+
+describe('offline, installable, and truthful when something is in the way', () => {
+  const NOT_DOWNLOADED = 'The firmware for the connected ESC could not be downloaded. Nothing was written; the firmware '
+    + 'of the ESC was not changed. Please connect to the internet once (or open this page once with a network) and try again.';
+
+  test('after one visit it opens, identifies and updates with the server gone', async () => {
+    const own = await servePage();
+    const page = await openPage(browser, own.origin, 'sim=');
+    const store = await storedVersion(page);
+    assert.equal(store.names.length, 1, store.names.join());
+    assert.match(store.names[0], /^velquor-2\.0\.0(\+test-images)?-[0-9a-f]{16}$/);
+    assert.equal(store.images, 41);
+    console.log(`FIGURE the store after the first visit: ${store.bytes} bytes in ${store.files} files (${store.images} images)`);
+    await own.close();
+    await page.reload();
+    await page.waitForFunction(() => !document.body.classList.contains('loading'));
+    assert.equal(await panel(page), 'SETBOX: 1.25\nESC-bootloader: 1.5\nESC: 1.24');
+    await updateButton(page).click();
+    await answer(page, 'OK');
+    await page.getByText(SUCCESS).waitFor({ timeout: 30000 });
+    assert.ok((await panel(page)).endsWith('ESC: 1.25'));
+    assert.deepEqual(page.errors, []);
+    await page.context().close();
+  });
+
+  test('a new version is stored beside the old one and used only once no page of the old one is open', async () => {
+    const own = await servePage();
+    const first = await openPage(browser, own.origin, 'sim=');
+    const old = (await storedVersion(first)).names[0];
+    await first.reload();  // now served by the worker of the stored version
+    await first.waitForFunction(() => !document.body.classList.contains('loading') && navigator.serviceWorker.controller);
+    // The next version: here the same files under another store's name.
+    const list = readFileSync(join(pageDir, 'sw-store.js'), 'utf8');
+    own.answers['/sw-store.js'] = { status: 200, type: 'text/javascript', body: list.replace(old, `${old}-next`) };
+    const waiting = () => first.evaluate(async () => {
+      const registration = await navigator.serviceWorker.getRegistration();
+      await registration.update();
+      while (registration.installing) await new Promise((done) => setTimeout(done, 50));
+      return Boolean(registration.waiting);
+    });
+    assert.ok(await waiting(), 'the new version waits');
+    await first.waitForTimeout(500);
+    assert.deepEqual((await first.evaluate(() => caches.keys())).sort(), [old, `${old}-next`]);
+    await updateButton(first).click();
+    await answer(first, 'OK');
+    await first.getByText(SUCCESS).waitFor({ timeout: 30000 });
+    assert.ok(await waiting(), 'still waiting while the old page is open');
+    const context = first.context();
+    await first.close();
+    const second = await context.newPage();
+    await second.goto(`${own.origin}/?sim=`);
+    await second.waitForFunction(async () => {
+      const names = await caches.keys();
+      return names.length === 1 && names[0].endsWith('-next');
+    });
+    await context.close();
+    await own.close();
+  });
+
+  test('Chromium finds it installable', async () => {
+    const profile = mkdtempSync(join(tmpdir(), 'velquor-profile-'));
+    const context = await startBrowserWithProfile(profile);
+    try {
+      const page = await context.newPage();
+      await page.goto(`${server.origin}/`);
+      await page.waitForFunction(() => !document.body.classList.contains('loading'));
+      const cdp = await context.newCDPSession(page);
+      const manifest = await cdp.send('Page.getAppManifest');
+      assert.deepEqual(manifest.errors, []);
+      assert.deepEqual((await cdp.send('Page.getInstallabilityErrors')).installabilityErrors, []);
+    } finally {
+      await context.close();
+      rmSync(profile, { recursive: true, force: true });
+    }
+  });
+
+  // The image fetched for the update is answered otherwise; `then` is the answer of the next
+  // try (null: the image as it is), which takes place without a reload.
+  const imageCases = [
+    { name: 'no-image', answer: { status: 404 }, then: { status: 404 } },
+    { name: 'server-error', answer: { status: 503 }, then: null },
+    { name: 'captive-portal', answer: { status: 200, type: 'text/html', body: '<!DOCTYPE html><title>Log in</title><p>Log in to use the network' }, then: null },
+  ];
+  for (const c of imageCases) {
+    test(`an image that can't be downloaded: ${c.name}`, async () => {
+      const own = await servePage();
+      own.answers['/images/157.bin'] = c.answer;
+      const page = await openPage(browser, own.origin, 'sim=');
+      await updateButton(page).click();
+      await answer(page, 'OK');
+      assert.deepEqual(await box(page), { caption: 'Update failed!', text: NOT_DOWNLOADED });
+      await screenshot(page, `image-${c.name}`);
+      await answer(page, 'OK');
+      assert.ok((await hint(page)).startsWith(READY), 'nothing was sent: the unit stays ready');
+      // Nothing of the answer is kept, neither by the updater nor in a store.
+      await page.waitForFunction(async () => {
+        const registration = await navigator.serviceWorker.getRegistration();
+        return !registration || (!registration.installing && !registration.waiting && !registration.active);
+      });
+      assert.deepEqual(await page.evaluate(() => caches.keys()), []);
+      if (c.then) own.answers['/images/157.bin'] = c.then;
+      else delete own.answers['/images/157.bin'];
+      await updateButton(page).click();
+      await answer(page, 'OK');
+      if (c.then) assert.equal((await box(page)).text, NOT_DOWNLOADED);
+      else await page.getByText(SUCCESS).waitFor({ timeout: 30000 });
+      await page.context().close();
+      await own.close();
+    });
+  }
+
+  // What the page says when it can't start as it should: the server's headers and answers,
+  // the address, and the message expected (null: none, and the demo runs).
+  const startCases = [
+    { name: 'hid-blocked', headers: { 'Permissions-Policy': 'hid=()' }, query: '', says: /WebHID is blocked for it/ },
+    { name: 'hid-blocked-demo', headers: { 'Permissions-Policy': 'hid=()' }, query: 'sim=', says: null },
+    { name: 'framed-without-hid', framed: true, query: '', says: /WebHID is blocked for it/ },
+    { name: 'no-timer-worker', answers: { '/timer-worker.js': { status: 404 } }, query: 'sim=', says: /its timer \(timer-worker\.js\) could not be loaded/ },
+    { name: 'no-webassembly', answers: { '/velquor.wasm': { status: 404 } }, query: 'sim=', says: /its program \(velquor\.js, velquor\.wasm\) could not be loaded or run/ },
+    { name: 'file', file: true, says: /opened as a file \(file:\/\/\)/ },
+    { name: 'file-german', file: true, query: 'lang=de', says: /als Datei geöffnet \(file:\/\/\)/ },
+  ];
+  for (const c of startCases) {
+    test(`says what is in the way: ${c.name}`, async () => {
+      const own = await servePage();
+      Object.assign(own.headers, c.headers);
+      Object.assign(own.answers, c.answers);
+      const context = await browser.newContext({ locale: 'en-US' });
+      const page = await context.newPage();
+      const address = `${c.file ? `file://${pageDir}/index.html` : `${own.origin}/`}${c.query ? `?${c.query}` : ''}`;
+      // Framed: the page inside a frame of another origin, which does not allow hid.
+      const host = c.framed ? await servePage() : null;
+      if (host) host.answers['/'] = { status: 200, type: 'text/html', body: `<!DOCTYPE html><iframe src="${address}" width="900" height="600"></iframe>` };
+      await page.goto(host ? `${host.origin}/` : address);
+      const view = host ? page.frameLocator('iframe') : page;
+      const body = host ? page.frames()[1] : page;
+      await body.waitForFunction(() => !document.body.classList.contains('loading'), null, { timeout: 15000 });
+      const alerts = view.getByRole('alert');
+      if (c.says) {
+        await alerts.first().waitFor();
+        assert.match(await alerts.first().innerText(), c.says);
+      } else {
+        assert.equal(await alerts.count(), 0);
+        assert.equal(await updateButton(page).isEnabled(), true);
+      }
+      await screenshot(page, `start-${c.name}`);
+      await context.close();
+      await own.close();
+      await host?.close();
+    });
+  }
+
+  test('serve-web.mjs answers a malformed address with 400 and serves nothing outside its folder', async () => {
+    const top = mkdtempSync(join(tmpdir(), 'velquor-serve-'));
+    mkdirSync(join(top, 'page'));
+    mkdirSync(join(top, 'page-private'));
+    writeFileSync(join(top, 'page', 'index.html'), '<!DOCTYPE html><title>page</title>');
+    writeFileSync(join(top, 'page-private', 'secret.txt'), 'secret');
+    const child = spawn(process.execPath, [join(repo, 'scripts/serve-web.mjs'), join(top, 'page'), '0']);
+    try {
+      const port = await new Promise((found, failed) => {
+        child.stdout.on('data', (data) => {
+          const match = /127\.0\.0\.1:(\d+)/.exec(String(data));
+          if (match) found(Number(match[1]));
+        });
+        child.on('exit', () => failed(new Error('serve-web.mjs ended')));
+      });
+      const get = (path) => new Promise((done, failed) => {
+        http.get({ host: '127.0.0.1', port, path }, (response) => {
+          response.resume();
+          done({ status: response.statusCode, headers: response.headers });
+        }).on('error', failed);
+      });
+      for (const [path, status] of [['/', 200], ['/%', 400], ['/..%2fpage-private/secret.txt', 404],
+        ['/%2e%2e/page-private/secret.txt', 404], ['/..%5cpage-private%5csecret.txt', 404], ['/index.html', 200]]) {
+        assert.equal((await get(path)).status, status, path);
+      }
+      assert.match((await get('/')).headers['content-security-policy'], /frame-ancestors 'none'/);
+      assert.equal(child.exitCode, null, 'still serving');
+    } finally {
+      child.kill();
+      rmSync(top, { recursive: true, force: true });
+    }
   });
 });

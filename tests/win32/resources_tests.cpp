@@ -501,11 +501,12 @@ int32_t TextOf(uint32_t id, WORD language, wchar_t* out, int32_t capacity)
 TEST(Win32Resources, StringTablesHoldTheSameIdsInBothLanguages)
 {
     NameList blocks = NamesOf(RT_STRING);
-    ASSERT_EQ(blocks.Count, 4);
+    ASSERT_EQ(blocks.Count, 5);
     EXPECT_EQ(blocks.Ids[0], 2501u);  // 40000..40015
     EXPECT_EQ(blocks.Ids[1], 2502u);  // 40016..40031
     EXPECT_EQ(blocks.Ids[2], 2503u);  // 40032..40047
-    EXPECT_EQ(blocks.Ids[3], 3751u);  // 60000..60015
+    EXPECT_EQ(blocks.Ids[3], 2504u);  // 40048..40063
+    EXPECT_EQ(blocks.Ids[4], 3751u);  // 60000..60015
     for (int32_t b = 0; b < blocks.Count; ++b)
         EXPECT_TRUE(HasLanguages(LanguagesOf(RT_STRING, blocks.Ids[b]), LANG_EN, LANG_DE)) << blocks.Ids[b];
 

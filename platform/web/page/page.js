@@ -27,12 +27,13 @@ const VelquorPage = (() => {
   const ANSWER_OK = 1, ANSWER_CANCEL = 2, ANSWER_YES = 6, ANSWER_NO = 7;
   const CONTROL_UPDATE = 1002;
 
-  const hid = 'hid' in navigator && window.isSecureContext ? navigator.hid : null;
+  const hid = 'hid' in navigator && window.isSecureContext && VelquorStartup.hidAllowed() ? navigator.hid : null;
   let texts = {};
 
   // ---- Time ------------------------------------------------------------------------------------
 
   const timerWorker = new Worker('timer-worker.js');
+  timerWorker.addEventListener('error', (event) => VelquorStartup.fail('workerFailed', event.message));
   const timers = new Map();
   let nextTimer = 1;
   timerWorker.onmessage = (event) => {
@@ -100,7 +101,12 @@ const VelquorPage = (() => {
   const lists = new Map();
   let nextList = 1;
   async function hidList() {
-    const devices = hid ? await hid.getDevices() : [];
+    let devices = [];
+    try {
+      devices = hid ? await hid.getDevices() : [];
+    } catch (e) {
+      devices = [];  // refused (a policy the startup check could not see): as no device
+    }
     const id = nextList++;
     lists.set(id, devices.map(devicePath));
     return id;
@@ -433,7 +439,9 @@ const VelquorPage = (() => {
     document.body.classList.remove('loading');
     const language = document.getElementById('language');
     language.value = texts.languageCode;
-    if (!hid && document.getElementById('demo').hidden) showNote(window.isSecureContext ? 'noWebHid' : 'insecure');
+    if (!hid && document.getElementById('demo').hidden) {
+      showNote(!window.isSecureContext ? 'insecure' : 'hid' in navigator ? 'hidBlocked' : 'noWebHid');
+    }
     document.getElementById('connect').disabled = !hid;
   }
 
@@ -442,6 +450,7 @@ const VelquorPage = (() => {
   // One firmware image from the page's folder; its bytes wait in `fetched` for the updater.
   let fetched = null;
   async function fetchImage(id) {
+    fetched = null;
     try {
       const response = await fetch(`images/${id}.bin`, { cache: 'no-store' });
       if (!response.ok) return -1;
@@ -481,4 +490,6 @@ const VelquorPage = (() => {
 var Module = {
   print: (text) => console.log(text),
   printErr: (text) => console.error(text),
+  // The WebAssembly could not be fetched, compiled or started (blocked, missing, damaged).
+  onAbort: (what) => VelquorStartup.fail('updaterFailed', what),
 };

@@ -1,0 +1,68 @@
+// The page's service worker: it keeps one store (a Cache) per version of the page, so that the
+// page opens, identifies and updates with no network at all once it was opened with one.
+//   - Installing stores every file of this version, the 41 firmware images among them, as the
+//     build listed them in sw-store.js with their SHA-256; a file that can't be fetched or is
+//     not the listed one fails the installation and nothing of it is kept (the browser tries
+//     again at a later visit). A store is therefore either complete and of one version, or none.
+//   - The worker never skips waiting and never claims a page: a new version is used only by
+//     pages opened after every page of the old one has been closed. A page keeps the version it
+//     was opened with to its end, so an old velquor.js never meets a new velquor.wasm, and a
+//     running update is never interrupted by a version change.
+//   - Once active, it serves the version's files from its store (a navigation to the folder, with
+//     any query, is the page itself), and removes the stores of other versions.
+'use strict';
+importScripts('sw-store.js');
+
+const STORE = self.VELQUOR_STORE;
+const STORE_PREFIX = 'velquor-';
+const scope = new URL('./', self.location).href;
+const listed = new Set(STORE.files.map(([file]) => new URL(file, scope).href));
+
+const hex = (buffer) => [...new Uint8Array(buffer)].map((byte) => byte.toString(16).padStart(2, '0')).join('');
+
+async function storeOne(cache, file, digest) {
+  const response = await fetch(new Request(new URL(file, scope), { cache: 'reload', credentials: 'same-origin' }));
+  if (!response.ok) throw new Error(`${file}: answered ${response.status}`);
+  const bytes = await response.arrayBuffer();
+  if (hex(await crypto.subtle.digest('SHA-256', bytes)) !== digest) throw new Error(`${file}: not the file of this version`);
+  const headers = { 'Content-Type': response.headers.get('Content-Type') || 'application/octet-stream' };
+  await cache.put(new URL(file, scope), new Response(bytes, { status: 200, headers }));
+}
+
+async function fillStore() {
+  await caches.delete(STORE.name);
+  const cache = await caches.open(STORE.name);
+  try {
+    await Promise.all(STORE.files.map(([file, digest]) => storeOne(cache, file, digest)));
+  } catch (error) {
+    await caches.delete(STORE.name);
+    throw error;
+  }
+}
+
+async function dropOtherStores() {
+  for (const name of await caches.keys()) {
+    if (name.startsWith(STORE_PREFIX) && name !== STORE.name) await caches.delete(name);
+  }
+}
+
+async function serve(request, url) {
+  const cache = (await caches.has(STORE.name)) ? await caches.open(STORE.name) : null;
+  const stored = cache && (await cache.match(url));
+  return stored || fetch(request);
+}
+
+self.addEventListener('install', (event) => event.waitUntil(fillStore()));
+self.addEventListener('activate', (event) => event.waitUntil(dropOtherStores()));
+self.addEventListener('fetch', (event) => {
+  const request = event.request;
+  if (request.method !== 'GET') return;
+  const url = new URL(request.url);
+  url.hash = '';
+  if (request.mode === 'navigate' && url.href.split('?')[0] === scope) {
+    event.respondWith(serve(request, new URL('index.html', scope).href));
+    return;
+  }
+  url.search = '';
+  if (listed.has(url.href)) event.respondWith(serve(request, url.href));
+});
