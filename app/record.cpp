@@ -249,6 +249,7 @@ const char* RecordStepName(UpdateStep step)
     case UPDATE_STEP_NO_IMAGE: return "no-image";
     case UPDATE_STEP_TEST_IMAGES: return "test-images";
     case UPDATE_STEP_IMAGE_DAMAGED: return "image-damaged";
+    case UPDATE_STEP_IMAGE_UNAVAILABLE: return "image-unavailable";
     case UPDATE_STEP_LOCK: return "lock";
     case UPDATE_STEP_PROTECT_OFF: return "protect-off";
     case UPDATE_STEP_ERASE: return "erase";
