@@ -13,6 +13,8 @@ struct CliOptions {
     bool Help;
     bool Version;          // --version: print the version and nothing else
     const char* Scenario;  // --sim: null when not given; "" is the default unit
+    const char* RecordPath;  // --record FILE: null when not given
+    const char* ReplayPath;  // --replay FILE: null when not given
     bool Trace;
     bool Yes;
     bool Realtime;
