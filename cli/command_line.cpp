@@ -9,22 +9,15 @@
 
 namespace {
 
-struct CommandName {
+struct CommandEntry {
     const char* Name;
     CliCommand Command;
 };
-const CommandName kCommands[] = {
+const CommandEntry kCommands[] = {
     {"list", COMMAND_LIST},     {"identify", COMMAND_IDENTIFY}, {"status", COMMAND_STATUS},
     {"update", COMMAND_UPDATE}, {"watch", COMMAND_WATCH},
 };
 
-const char* CommandText(CliCommand command)
-{
-    for (const CommandName& entry : kCommands) {
-        if (entry.Command == command) return entry.Name;
-    }
-    return "";
-}
 
 // "--name=value" or "--name": the value after '=' when `arg` is the option `name` in that form.
 bool MatchesOption(const char* arg, const char* name, const char** inlineValue)
@@ -43,6 +36,14 @@ bool MatchesOption(const char* arg, const char* name, const char** inlineValue)
 }
 
 }  // namespace
+
+const char* CommandName(CliCommand command)
+{
+    for (const CommandEntry& entry : kCommands) {
+        if (entry.Command == command) return entry.Name;
+    }
+    return "";
+}
 
 int32_t ParseCommandLine(int argc, const char* const* argv, CliOptions* options, char* error,
                          uint32_t errorCapacity)
@@ -134,7 +135,7 @@ int32_t ParseCommandLine(int argc, const char* const* argv, CliOptions* options,
             return -1;
         } else {
             CliCommand command = COMMAND_NONE;
-            for (const CommandName& entry : kCommands) {
+            for (const CommandEntry& entry : kCommands) {
                 if (std::strcmp(arg, entry.Name) == 0) command = entry.Command;
             }
             if (command == COMMAND_NONE) {
@@ -143,7 +144,7 @@ int32_t ParseCommandLine(int argc, const char* const* argv, CliOptions* options,
             }
             if (options->Command != COMMAND_NONE) {
                 std::snprintf(error, errorCapacity, "one command only, not '%s' and '%s'",
-                              CommandText(options->Command), arg);
+                              CommandName(options->Command), arg);
                 return -1;
             }
             options->Command = command;

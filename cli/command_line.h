@@ -33,6 +33,9 @@ int32_t ParseCommandLine(int argc, const char* const* argv, CliOptions* options,
 // `environment` reads a variable (null when unset), as getenv does.
 TextLanguage ChooseLanguage(const CliOptions& options, const char* (*environment)(const char* name));
 
+// The command's name on the command line ("update"); "" for none.
+const char* CommandName(CliCommand command);
+
 // The full help text.
 void PrintHelp(std::FILE* out);
 

@@ -1,9 +1,12 @@
 // velquor-flash: the updater on the terminal. Reads the command line, picks the language, the
-// HID edge (the simulated unit under --sim, traced under --trace) and the terminal screen, and
-// runs the command.
+// HID edge (the simulated unit under --sim, a record under --replay; recorded under --record,
+// traced under --trace) and the terminal screen, and runs the command.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "app/record.h"
 #include "app/texts.h"
 #include "app/ui_platform.h"
 #include "cli/command_line.h"
@@ -14,11 +17,90 @@
 #include "cli/terminal_ui.h"
 #include "cli/trace.h"
 #include "link/device_link.h"
+#include "replay/record_reader.h"
+#include "replay/replay_unit.h"
 #include "sim/sim_unit.h"
 
 namespace {
 
-constexpr uint32_t MESSAGE_SIZE = 256;
+constexpr uint32_t MESSAGE_SIZE = 640;
+
+#if defined(_WIN32)
+const char* const kFrontEnd = "velquor-flash.exe";
+#else
+const char* const kFrontEnd = "velquor-flash";
+#endif
+
+// --record: the file, opened before anything is sent, written when the command has ended.
+std::FILE* g_RecordFile = nullptr;
+const char* g_RecordPath = nullptr;
+// --replay: the record that stands for the unit.
+Record g_Replayed;
+
+// Writes the record kept in memory to --record's file (binary: LF line ends on every system).
+// False, said on stderr, when it could not be written.
+bool WriteRecordFile()
+{
+    StopRecord();
+    size_t length = 0;
+    const char* text = RecordText(&length);
+    bool written = std::fwrite(text, 1, length, g_RecordFile) == length;
+    written = std::fclose(g_RecordFile) == 0 && written;
+    g_RecordFile = nullptr;
+    if (!written) std::fprintf(stderr, "velquor-flash: the record could not be written to '%s'\n", g_RecordPath);
+    return written;
+}
+
+// The first difference between the program and the record ends the replay and the program.
+void StopAtDifference(const char* message)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "velquor-flash: %s\n", message);
+    std::fflush(stderr);
+    std::exit(EXIT_REPLAY_DIFFERS);
+}
+
+// An update's end under --replay: its outcome, in the record's own words (the recorder keeps
+// the run in memory), must be the one the replayed record holds.
+void CompareOutcome(const UpdateOutcome&)
+{
+    size_t length = 0;
+    const char* text = RecordText(&length);
+    // The last line "<ms> outcome <...>".
+    const char* found = nullptr;
+    for (const char* line = text; line < text + length;) {
+        const char* end = static_cast<const char*>(std::memchr(line, '\n', static_cast<size_t>(text + length - line)));
+        if (end == nullptr) end = text + length;
+        const char* blank = static_cast<const char*>(std::memchr(line, ' ', static_cast<size_t>(end - line)));
+        if (blank != nullptr && end - blank > 9 && std::strncmp(blank, " outcome ", 9) == 0) found = blank + 9;
+        line = end + 1;
+    }
+    if (found == nullptr) return;
+    char outcome[160];
+    size_t outcomeLength = static_cast<size_t>(std::strchr(found, '\n') - found);
+    if (outcomeLength >= sizeof outcome) outcomeLength = sizeof outcome - 1;
+    std::memcpy(outcome, found, outcomeLength);
+    outcome[outcomeLength] = '\0';
+    ReplayOutcome(outcome);
+}
+const CommandListener kReplayListener = {nullptr, CompareOutcome};
+
+// watch under --replay: the record's arrivals and removals, until it holds none next.
+bool ReplayEventsOpen() { return true; }
+int32_t ReplayEventsWait(uint32_t, DeviceEventKind* kind, char16_t* path, uint32_t capacity)
+{
+    bool arrived = false;
+    if (ReplayNextDeviceEvent(&arrived) == 0) return DEVICE_EVENTS_END;
+    *kind = arrived ? DEVICE_ARRIVED : DEVICE_REMOVED;
+    const char16_t kPath[] = u"replay";
+    for (uint32_t i = 0; i < capacity; ++i) {
+        path[i] = i + 1 < capacity ? kPath[i < 6 ? i : 6] : u'\0';
+        if (path[i] == u'\0') break;
+    }
+    return 1;
+}
+void ReplayEventsClose() {}
+const DeviceEvents kReplayEvents = {ReplayEventsOpen, ReplayEventsWait, ReplayEventsClose};
 
 const char* ReadEnvironment(const char* name) { return std::getenv(name); }
 
@@ -49,18 +131,53 @@ int main(int argc, char** argv)
                            TerminalText(TT_SIGNAL_HELD));
 
     const HidPlatform* hid = &kSimHidPlatform;
-    if (options.Scenario == nullptr) {
+    const char* edge = "sim";
+    uint32_t (*readDescriptor)(PlatformHandle, uint8_t*, uint32_t) = nullptr;
+    if (options.ReplayPath != nullptr) {
+        if (ReadRecordFile(options.ReplayPath, &g_Replayed, message, MESSAGE_SIZE) != 0) {
+            std::fprintf(stderr, "velquor-flash: %s\n", message);
+            return EXIT_USAGE;
+        }
+        // A page's record holds what the modeller did on the page: any command may replay it.
+        const char* recorded = RecordString(g_Replayed, g_Replayed.Command);
+        if (std::strcmp(recorded, "page") != 0 && std::strcmp(recorded, CommandName(options.Command)) != 0) {
+            std::fprintf(stderr, "velquor-flash: %s is a record of '%s': replay it with that command\n",
+                         options.ReplayPath, recorded);
+            return EXIT_USAGE;
+        }
+        StartReplay(&g_Replayed, options.Realtime);
+        SetReplayStopHook(StopAtDifference);
+        SetCommandListener(&kReplayListener);
+        hid = &kReplayHidPlatform;
+        edge = RecordString(g_Replayed, g_Replayed.EdgeName);
+    } else if (options.Scenario == nullptr) {
         hid = NativeHidPlatform();
         if (hid == nullptr) {
             std::fputs("velquor-flash: this build has no USB back end yet; use --sim SCENARIO (see --help)\n", stderr);
             return EXIT_USAGE;
         }
+        edge = NativeRecordEdge().Edge;
+        readDescriptor = NativeRecordEdge().ReadDescriptor;
     } else {
         if (SimConfigure(options.Scenario, message, MESSAGE_SIZE) != 0) {
             std::fprintf(stderr, "velquor-flash: %s\n", message);
             return EXIT_USAGE;
         }
         SimSetRealtime(options.Realtime);
+    }
+    // The record: in memory under --replay (for the outcome), into FILE under --record.
+    if (options.RecordPath != nullptr) {
+        g_RecordPath = options.RecordPath;
+        g_RecordFile = std::fopen(options.RecordPath, "wb");
+        if (g_RecordFile == nullptr) {
+            std::fprintf(stderr, "velquor-flash: the record can't be written to '%s' (%s); nothing was sent\n",
+                         options.RecordPath, std::strerror(errno));
+            return EXIT_USAGE;
+        }
+    }
+    if (options.RecordPath != nullptr || options.ReplayPath != nullptr) {
+        StartRecord(hid, {kFrontEnd, edge, options.Scenario, CommandName(options.Command), readDescriptor});
+        hid = &kRecordHidPlatform;
     }
     if (options.Trace) {
         StartTrace(hid, stderr);
@@ -87,6 +204,7 @@ int main(int argc, char** argv)
     case COMMAND_UPDATE: status = RunUpdate(stdout); break;
     case COMMAND_WATCH: {
         const DeviceEvents* events = options.Scenario != nullptr ? &kSimDeviceEvents : NativeDeviceEvents();
+        if (options.ReplayPath != nullptr) events = &kReplayEvents;
         status = RunWatch(stdout, events, options.Yes, options.Reinstall);
         break;
     }
@@ -94,7 +212,12 @@ int main(int argc, char** argv)
     }
     // A unit that is there but may not be opened is no "no unit": say what stands in the way.
     // (watch says it at every arrival.)
-    if (options.Scenario == nullptr && status != EXIT_DONE && options.Command != COMMAND_WATCH)
+    if (options.Scenario == nullptr && options.ReplayPath == nullptr && status != EXIT_DONE &&
+        options.Command != COMMAND_WATCH)
         TellUnitRefusedByPermission();
+    // Every request of the record must have been sent; StopAtDifference ends the program if not.
+    if (options.ReplayPath != nullptr) ReplayEnd();
+    // The record is written however the command ended.
+    if (g_RecordFile != nullptr && !WriteRecordFile() && status == EXIT_DONE) status = EXIT_FAILED;
     return status;
 }

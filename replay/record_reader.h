@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-constexpr uint32_t RECORD_FORMAT_VERSION = 1;
+#include "app/record.h"  // RECORD_FORMAT_VERSION, the version the writer writes
 
 enum RecordEdge : uint8_t { RECORD_EDGE_HIDRAW, RECORD_EDGE_WIN32, RECORD_EDGE_WEBHID, RECORD_EDGE_SIM };
 
@@ -33,20 +33,20 @@ struct RecordEvent {
 };
 
 // A text field of the header: Record::Text + At, terminated.
-struct RecordText {
+struct RecordField {
     uint32_t At;
 };
 
 struct Record {
     uint32_t Version;
-    RecordText Updater;
-    RecordText Firmware;
-    RecordText FrontEnd;
+    RecordField Updater;
+    RecordField Firmware;
+    RecordField FrontEnd;
     RecordEdge Edge;
-    RecordText EdgeName;
+    RecordField EdgeName;
     bool HasScenario;
-    RecordText Scenario;
-    RecordText Command;
+    RecordField Scenario;
+    RecordField Command;
     bool HasUnit;                  // false: "unit none"
     uint16_t VendorId, ProductId;
     uint16_t InputLength, OutputLength;
@@ -58,7 +58,7 @@ struct Record {
 };
 
 // The text of a header field or an outcome.
-inline const char* RecordString(const Record& record, RecordText text) { return record.Text + text.At; }
+inline const char* RecordString(const Record& record, RecordField text) { return record.Text + text.At; }
 
 // Parses `size` bytes of `text` into `record` (which it owns afterwards: FreeRecord). 0, or -1
 // with one line (no newline) in `error`, such as "line 7: expected a report's bytes in hex,

@@ -26,6 +26,7 @@ constexpr uint32_t GONE_WINDOWS = 1167;
 struct Replay {
     const Record* Source;
     uint32_t Next;             // the next event to be met
+    uint32_t NextOutcome;      // the next outcome to be told (outcomes are met apart from the traffic)
     uint32_t Requests;         // requests met so far
     uint32_t Blocks;           // data blocks among them
     bool Present;
@@ -82,14 +83,14 @@ bool Succeed()
 const RecordEvent& EventAt(uint32_t index) { return g_Replay.Source->Events[index]; }
 const uint8_t* BytesOf(const RecordEvent& event) { return g_Replay.Source->Bytes + event.BytesAt; }
 
-// Passes over pauses, arrivals and removals (the unit comes and goes with them) to the next
-// write, read or outcome; the record's event count when none is left.
+// Passes over pauses, outcomes, arrivals and removals (the unit comes and goes with them) to the
+// next write or read; the record's event count when none is left.
 uint32_t NextExchange()
 {
     const Record* record = g_Replay.Source;
     while (g_Replay.Next < record->EventCount) {
         const RecordEvent& event = EventAt(g_Replay.Next);
-        if (event.Kind == RECORD_WRITE || event.Kind == RECORD_READ || event.Kind == RECORD_OUTCOME) break;
+        if (event.Kind == RECORD_WRITE || event.Kind == RECORD_READ) break;
         if (event.Kind == RECORD_ARRIVAL) g_Replay.Present = true;
         if (event.Kind == RECORD_REMOVAL) g_Replay.Present = false;
         ++g_Replay.Next;
@@ -153,7 +154,7 @@ void Stop()
 {
     g_Replay.Stopped = true;
     g_Replay.Present = false;
-    g_Replay.Next = g_Replay.Source->EventCount;
+    g_Replay.Next = g_Replay.NextOutcome = g_Replay.Source->EventCount;
     if (g_StopHook != nullptr) g_StopHook(g_Replay.Message);
 }
 
@@ -329,23 +330,40 @@ void StartReplay(const Record* record, bool realtime)
     g_Replay.Realtime = realtime;
     g_Replay.RealBase = std::chrono::steady_clock::now();
     g_Replay.GoneError = record->Edge == RECORD_EDGE_HIDRAW ? GONE_HIDRAW : GONE_WINDOWS;
+    // A record that begins with the unit's arrival (watch started before it was plugged in)
+    // begins without it.
+    uint32_t first = 0;
+    while (first < record->EventCount && record->Events[first].Kind == RECORD_PAUSE) ++first;
+    if (first < record->EventCount && record->Events[first].Kind == RECORD_ARRIVAL) g_Replay.Present = false;
 }
 
 void SetReplayStopHook(void (*stop)(const char* message)) { g_StopHook = stop; }
 
+// The next outcome of the record not told yet; the event count when none is left.
+uint32_t NextOutcome()
+{
+    const Record* record = g_Replay.Source;
+    while (g_Replay.NextOutcome < record->EventCount && EventAt(g_Replay.NextOutcome).Kind != RECORD_OUTCOME)
+        ++g_Replay.NextOutcome;
+    return g_Replay.NextOutcome;
+}
+
 bool ReplayOutcome(const char* outcome)
 {
     if (g_Replay.Stopped) return false;
-    uint32_t index = NextExchange();
-    if (index < g_Replay.Source->EventCount && EventAt(index).Kind == RECORD_OUTCOME &&
-        std::strcmp(g_Replay.Source->Text + EventAt(index).TextAt, outcome) == 0) {
-        ++g_Replay.Next;
+    uint32_t index = NextOutcome();
+    if (index < g_Replay.Source->EventCount && std::strcmp(g_Replay.Source->Text + EventAt(index).TextAt, outcome) == 0) {
+        ++g_Replay.NextOutcome;
         return true;
     }
-    char held[160];
-    DescribeEvent(index, held, sizeof held);
-    std::snprintf(g_Replay.Message, MESSAGE_SIZE, "replay stopped: the update ended '%s' where the record holds %s",
-                  outcome, held);
+    if (index < g_Replay.Source->EventCount) {
+        std::snprintf(g_Replay.Message, MESSAGE_SIZE,
+                      "replay stopped: the update ended '%s', the record holds '%s' (line %u)", outcome,
+                      g_Replay.Source->Text + EventAt(index).TextAt, EventAt(index).Line);
+    } else {
+        std::snprintf(g_Replay.Message, MESSAGE_SIZE, "replay stopped: the update ended '%s', the record holds no "
+                      "further outcome", outcome);
+    }
     Stop();
     return false;
 }
@@ -354,9 +372,10 @@ bool ReplayEnd()
 {
     if (g_Replay.Stopped) return false;
     uint32_t index = NextExchange();
-    if (index >= g_Replay.Source->EventCount) return true;
+    uint32_t outcome = NextOutcome();
+    if (index >= g_Replay.Source->EventCount && outcome >= g_Replay.Source->EventCount) return true;
     char held[160];
-    DescribeEvent(index, held, sizeof held);
+    DescribeEvent(index < outcome ? index : outcome, held, sizeof held);
     std::snprintf(g_Replay.Message, MESSAGE_SIZE, "replay stopped: the program ended before %s", held);
     Stop();
     return false;
@@ -366,7 +385,9 @@ int32_t ReplayNextDeviceEvent(bool* arrived)
 {
     if (g_Replay.Stopped) return 0;
     const Record* record = g_Replay.Source;
-    while (g_Replay.Next < record->EventCount && EventAt(g_Replay.Next).Kind == RECORD_PAUSE) ++g_Replay.Next;
+    while (g_Replay.Next < record->EventCount &&
+           (EventAt(g_Replay.Next).Kind == RECORD_PAUSE || EventAt(g_Replay.Next).Kind == RECORD_OUTCOME))
+        ++g_Replay.Next;
     if (g_Replay.Next >= record->EventCount) return 0;
     const RecordEvent& event = EventAt(g_Replay.Next);
     if (event.Kind != RECORD_ARRIVAL && event.Kind != RECORD_REMOVAL) return 0;
