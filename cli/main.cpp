@@ -85,6 +85,75 @@ void CompareOutcome(const UpdateOutcome&)
 }
 const CommandListener kReplayListener = {nullptr, CompareOutcome};
 
+// --record and a signal outside the flash commands: the program ends at its next call of the HID
+// edge (or of the device events), with the record written. Every call goes through here first.
+const HidPlatform* g_Below = nullptr;
+const DeviceEvents* g_EventsBelow = nullptr;
+
+void ExitIfSignalled()
+{
+    int status = DeferredExitStatus();
+    if (status == 0) return;
+    if (g_RecordFile != nullptr) WriteRecordFile();
+    std::fflush(stdout);
+    std::exit(status);
+}
+
+InterfaceList ExitOpenInterfaceList(void) { ExitIfSignalled(); return g_Below->OpenInterfaceList(); }
+int32_t ExitGetInterfacePath(InterfaceList list, uint32_t index, char16_t* path, uint32_t capacity)
+{
+    ExitIfSignalled();
+    return g_Below->GetInterfacePath(list, index, path, capacity);
+}
+void ExitCloseInterfaceList(InterfaceList list) { g_Below->CloseInterfaceList(list); }
+PlatformHandle ExitOpen(const char16_t* path) { ExitIfSignalled(); return g_Below->Open(path); }
+bool ExitGetIds(PlatformHandle handle, uint16_t* vendorId, uint16_t* productId)
+{
+    return g_Below->GetIds(handle, vendorId, productId);
+}
+bool ExitGetReportLengths(PlatformHandle handle, uint16_t* inputLength, uint16_t* outputLength)
+{
+    return g_Below->GetReportLengths(handle, inputLength, outputLength);
+}
+bool ExitClaim(PlatformHandle handle) { return g_Below->Claim(handle); }
+bool ExitDiscardInput(PlatformHandle handle) { ExitIfSignalled(); return g_Below->DiscardInput(handle); }
+bool ExitWriteReport(PlatformHandle handle, const uint8_t* report, uint32_t length, uint32_t timeoutMs)
+{
+    ExitIfSignalled();
+    return g_Below->WriteReport(handle, report, length, timeoutMs);
+}
+bool ExitReadReport(PlatformHandle handle, uint8_t* report, uint32_t length, uint32_t timeoutMs)
+{
+    return g_Below->ReadReport(handle, report, length, timeoutMs);
+}
+void ExitClose(PlatformHandle handle) { g_Below->Close(handle); }
+void ExitSleep(uint32_t milliseconds)
+{
+    ExitIfSignalled();
+    g_Below->Sleep(milliseconds);
+}
+uint32_t ExitLastError(void) { return g_Below->LastError(); }
+uint64_t ExitMilliseconds(void) { return g_Below->Milliseconds(); }
+bool ExitIsSimulation(void) { return g_Below->IsSimulation(); }
+
+const HidPlatform kExitPointHid = {
+    ExitOpenInterfaceList, ExitGetInterfacePath, ExitCloseInterfaceList, ExitOpen,
+    ExitGetIds,            ExitGetReportLengths, ExitClaim,              ExitDiscardInput,
+    ExitWriteReport,       ExitReadReport,       ExitClose,              ExitSleep,
+    ExitLastError,         ExitMilliseconds,     ExitIsSimulation,
+};
+
+bool ExitEventsOpen() { return g_EventsBelow->Open(); }
+int32_t ExitEventsWait(uint32_t timeoutMs, DeviceEventKind* kind, char16_t* path, uint32_t capacity)
+{
+    ExitIfSignalled();
+    int32_t waited = g_EventsBelow->Wait(timeoutMs, kind, path, capacity);
+    ExitIfSignalled();
+    return waited;
+}
+void ExitEventsClose() { g_EventsBelow->Close(); }
+const DeviceEvents kExitPointEvents = {ExitEventsOpen, ExitEventsWait, ExitEventsClose};
+
 // watch under --replay: the record's arrivals and removals, until it holds none next.
 bool ReplayEventsOpen() { return true; }
 int32_t ReplayEventsWait(uint32_t, DeviceEventKind* kind, char16_t* path, uint32_t capacity)
@@ -183,6 +252,11 @@ int main(int argc, char** argv)
         StartTrace(hid, stderr);
         hid = &kTraceHidPlatform;
     }
+    if (g_RecordFile != nullptr) {
+        DeferSignalExits(true);
+        g_Below = hid;
+        hid = &kExitPointHid;
+    }
     SelectHidPlatform(hid);
 
     BoxAnswering answering = BOX_ANSWER_DECLINE;
@@ -205,6 +279,10 @@ int main(int argc, char** argv)
     case COMMAND_WATCH: {
         const DeviceEvents* events = options.Scenario != nullptr ? &kSimDeviceEvents : NativeDeviceEvents();
         if (options.ReplayPath != nullptr) events = &kReplayEvents;
+        if (g_RecordFile != nullptr && events != nullptr) {
+            g_EventsBelow = events;
+            events = &kExitPointEvents;
+        }
         status = RunWatch(stdout, events, options.Yes, options.Reinstall);
         break;
     }
@@ -217,7 +295,8 @@ int main(int argc, char** argv)
         TellUnitRefusedByPermission();
     // Every request of the record must have been sent; StopAtDifference ends the program if not.
     if (options.ReplayPath != nullptr) ReplayEnd();
-    // The record is written however the command ended.
+    // The record is written however the command ended; a signal noted meanwhile ends it so.
     if (g_RecordFile != nullptr && !WriteRecordFile() && status == EXIT_DONE) status = EXIT_FAILED;
-    return status;
+    int signalled = DeferredExitStatus();
+    return signalled != 0 ? signalled : status;
 }

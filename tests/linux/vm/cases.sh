@@ -494,6 +494,38 @@ watch_events_lost() {
   echo "FIGURE udev monitor receive buffer as a user with rmem_max 4096: $(sed -n 's/^listening buffer=//p' /tmp/probe) bytes"
 }
 
+# Records made on hidraw, as a modeller makes them (--record FILE), checked here and handed to the
+# host on the console (send-record.sh), where run-vm-test.sh replays them.
+. /send-record.sh
+
+check_hidraw_record() {
+  [ -s "/tmp/$1.rec" ] || { fail "no record was written"; return; }
+  grep -qx "edge hidraw" "/tmp/$1.rec" || fail "the record names no hidraw edge"
+  grep -qx "unit 21b8:0002 input 60 output 60" "/tmp/$1.rec" || fail "the record names no unit: $(sed -n 8p "/tmp/$1.rec")"
+  grep -q "^descriptor 06 " "/tmp/$1.rec" || fail "the record holds no report descriptor"
+  grep -qF "$2" "/tmp/$1.rec" || fail "the record lacks '$2'"
+  ! grep -qE "/dev/|/home|/tmp|tester|root" "/tmp/$1.rec" || fail "the record names the person or the computer"
+  echo "FIGURE record $1: $(wc -l < "/tmp/$1.rec") lines, $(wc -c < "/tmp/$1.rec") bytes, $(grep -c ' > ' "/tmp/$1.rec") requests"
+  send_record "$1" "/tmp/$1.rec" "$status"
+}
+
+record_update_on_hidraw() {
+  start_unit ""
+  flash --record /tmp/hidraw-update.rec --yes --lang en update
+  stop_unit
+  expect_status 0
+  expect_flash_image
+  check_hidraw_record hidraw-update "outcome success firmware 1.25"
+}
+
+record_refused_block_on_hidraw() {
+  start_unit "fail=block#5:refuse:7"
+  flash --record /tmp/hidraw-refused-block.rec --yes --lang en update
+  stop_unit
+  expect_status 1
+  check_hidraw_record hidraw-refused-block "outcome failure block 0x00000007-0x00000000 firmware none"
+}
+
 run_case identify_setbox identify_setbox
 run_case identify_dialpuck identify_dialpuck
 run_case status_ready status_ready
@@ -502,6 +534,8 @@ run_case second_program_and_sighup second_program_and_sighup
 run_case update_into_closed_pipe update_into_closed_pipe
 run_case own_report_before_refused_last_block own_report_before_refused_last_block
 run_case refused_block refused_block
+run_case record_update_on_hidraw record_update_on_hidraw
+run_case record_refused_block_on_hidraw record_refused_block_on_hidraw
 run_case unit_never_answers unit_never_answers
 run_case unplug_mid_transfer unplug_mid_transfer
 run_case permission_refused permission_refused
