@@ -197,6 +197,9 @@ const CliCase kCases[] = {
     {"command_missing", {"--sim", ""}, 2, {}, {}, {"no command"}},
     {"command_unknown", {"--sim", "", "flash"}, 2, {}, {}, {"'flash'"}},
     {"command_twice", {"--sim", "", "status", "update"}, 2, {}, {}, {"one command"}},
+    {"replay_with_sim", {"--sim", "", "--replay", "x.rec", "status"}, 2, {}, {}, {"--replay and --sim"}},
+    {"record_unwritable", {"--sim", "", "--record", "no-such-folder/x.rec", "status"}, 2, {}, {},
+     {"the record can't be written to 'no-such-folder/x.rec'"}},
 #if defined(_WIN32)
     {"no_back_end", {"status"}, 2, {}, {"SETBOX"}, {"no USB back end"}},
 #else
@@ -206,7 +209,8 @@ const CliCase kCases[] = {
     {"version", {"--version", "--bogus", "status"}, 0, {"velquor-flash 2.0.0", " (ESC firmware 1.25)\n"}, {"programming unit"}, {}},
     {"help", {"--help", "--bogus"}, 0,
      {"identify", "status", "update", "--sim SCENARIO", "--trace", "--yes", "--lang en|de", "--realtime",
-      "fail=OP:KIND", "Exit status", "VELQUOR ORVANT QX FW Updater 1.25"},
+      "fail=OP:KIND", "Exit status", "VELQUOR ORVANT QX FW Updater 1.25", "--record FILE", "--replay FILE",
+      "\n  6  --replay: "},
      {}, {}},
 
     // list: every interface, and whether discovery takes it.
@@ -614,7 +618,10 @@ TEST_P(RecordReplayTest, ReplaysToTheSameOutputRequestsAndStatus)
     replayArgs.insert(replayArgs.end(), c.Args.begin(), c.Args.end());
     FlashRun recorded = RunFlash(recordArgs);
     FlashRun replayed = RunFlash(replayArgs);
+    std::string text = ReadWhole(record, true);
     std::remove(record.c_str());
+    EXPECT_TRUE(Contains(text, std::string("\nfront-end velquor-flash") + ProgramSuffix() + "\nedge sim\nscenario "))
+        << text.substr(0, 200);
     EXPECT_EQ(recorded.Status, c.Status) << recorded.Err;
     EXPECT_EQ(replayed.Status, c.Status) << replayed.Err;
     EXPECT_FALSE(Contains(replayed.Err, "replay stopped")) << replayed.Err;
@@ -859,11 +866,19 @@ INSTANTIATE_TEST_SUITE_P(Records, CorpusTest, testing::ValuesIn(CorpusRecords())
                              return name;
                          });
 
-TEST(Corpus, HoldsTheCasesOfTheSimulatedUnit)
+// The corpus holds the simulated unit's cases and two records made on hidraw in the VM (against
+// the uhid unit), whose header carries the report descriptor the kernel read.
+TEST(Corpus, HoldsTheSimulatedUnitsCasesAndRecordsMadeOnHidraw)
 {
     std::vector<std::string> names = CorpusRecords();
-    for (const char* name : {"sim-identify", "sim-update", "sim-refused-block", "sim-silent-unit", "sim-unplug"})
+    for (const char* name : {"sim-identify", "sim-update", "sim-refused-block", "sim-silent-unit", "sim-unplug",
+                             "hidraw-update", "hidraw-refused-block"})
         EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+    for (const char* name : {"hidraw-update", "hidraw-refused-block"}) {
+        std::string text = ReadWhole(HostPath(std::string(VELQUOR_RECORDS_DIR) + "/" + name + ".rec"), true);
+        EXPECT_TRUE(Contains(text, "\nedge hidraw\n")) << name;
+        EXPECT_TRUE(Contains(text, "\nunit 21b8:0002 input 60 output 60\ndescriptor 06 ")) << name;
+    }
 }
 
 }  // namespace
