@@ -526,6 +526,31 @@ record_refused_block_on_hidraw() {
   check_hidraw_record hidraw-refused-block "outcome failure block 0x00000007-0x00000000 firmware none"
 }
 
+# watch --record as a modeller leaves it running: a unit plugged in and pulled out, then Ctrl-C,
+# which under --record lets the program write the record before it ends with 130. The record
+# replays on the host until its events end (status 0).
+record_watch_ended_by_ctrl_c() {
+  rm -f /tmp/hidraw-watch.rec
+  velquor-flash --record /tmp/hidraw-watch.rec --lang en watch </dev/null >/tmp/out 2>/tmp/err &
+  watch_pid=$!
+  wait_out "Waiting for programming units" 10
+  start_unit ""
+  wait_out "--- Programming unit connected: $dev" 10
+  stop_unit
+  wait_out "--- Programming unit removed: $dev" 10
+  kill -INT "$watch_pid"
+  wait "$watch_pid"
+  status=$?
+  expect_status 130
+  [ -s /tmp/hidraw-watch.rec ] || { fail "no record was written on Ctrl-C"; return; }
+  grep -qx "command watch" /tmp/hidraw-watch.rec || fail "the record is not of watch"
+  grep -q "^descriptor 06 " /tmp/hidraw-watch.rec || fail "the record holds no report descriptor"
+  grep -q "^[0-9]* arrival$" /tmp/hidraw-watch.rec || fail "the record holds no arrival"
+  grep -q "^[0-9]* removal$" /tmp/hidraw-watch.rec || fail "the record holds no removal"
+  echo "FIGURE watch --record ended by Ctrl-C: exit $status, $(wc -l < /tmp/hidraw-watch.rec) lines, $(grep -c ' > ' /tmp/hidraw-watch.rec) requests, $(grep -cE ' (arrival|removal)$' /tmp/hidraw-watch.rec) arrivals and removals"
+  send_record hidraw-watch /tmp/hidraw-watch.rec 0 "--lang en watch"
+}
+
 run_case identify_setbox identify_setbox
 run_case identify_dialpuck identify_dialpuck
 run_case status_ready status_ready
@@ -547,6 +572,7 @@ run_case only_foreign_devices only_foreign_devices
 run_case hotplug_events hotplug_events
 run_case list_interfaces list_interfaces
 run_case watch_fleet watch_fleet
+run_case record_watch_ended_by_ctrl_c record_watch_ended_by_ctrl_c
 run_case watch_permission_refused watch_permission_refused
 run_case watch_events_lost watch_events_lost
 echo "VMTEST-SUMMARY: $passed passed, $failed failed"

@@ -39,13 +39,17 @@ replay_records() {
 }
 
 take_records() {
-  local log=$1 dir=$2 flash=$3 name status
+  local log=$1 dir=$2 flash=$3 name status args
   mkdir -p "$dir"
-  for name in $(sed -n 's/^RECORD-BEGIN \([a-z0-9-]*\)\( [0-9]*\)\{0,1\}$/\1/p' "$log"); do
-    status=$(sed -n "s/^RECORD-BEGIN $name \\([0-9]*\\)\$/\\1/p" "$log")
-    sed -n "/^RECORD-BEGIN $name\\( [0-9]*\\)\\{0,1\\}\$/,/^RECORD-END $name\$/p" "$log" | sed '1d;$d' |
+  for name in $(sed -n 's/^RECORD-BEGIN \([a-z0-9-]*\).*$/\1/p' "$log"); do
+    # "RECORD-BEGIN NAME [STATUS [ARGS]]"
+    set -- $(grep -m 1 "^RECORD-BEGIN $name\( \|\$\)" "$log")
+    status=${3:-}
+    shift $(($# < 3 ? $# : 3))
+    args=${*:---lang en --yes update}
+    sed -n "/^RECORD-BEGIN $name\( .*\)\{0,1\}\$/,/^RECORD-END $name\$/p" "$log" | sed '1d;$d' |
       base64 -d | gunzip >"$dir/$name.rec" || { echo "records: $name could not be taken from the console" >&2; return 1; }
-    [ -z "$status" ] || echo "# replay --lang en --yes update status $status" >>"$dir/$name.rec"
+    [ -z "$status" ] || echo "# replay $args status $status" >>"$dir/$name.rec"
   done
   replay_records "$dir" "$flash"
 }
