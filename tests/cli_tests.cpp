@@ -758,7 +758,7 @@ const ChangedRecordCase kChangedRecords[] = {
      {"--yes", "update"}, 2},
     {"header_key_missing",
      [](const std::string& text, std::string* expected) {
-         *expected = "line 3: expected 'firmware <version>', found 'front-end velquor-flash'";
+         *expected = "line 3: expected 'firmware <version>', found 'front-end velquor-flash";
          return text.substr(0, LineStart(text, 3)) + text.substr(LineStart(text, 4));
      },
      {"--yes", "update"}, 2},
