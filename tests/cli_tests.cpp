@@ -866,15 +866,15 @@ INSTANTIATE_TEST_SUITE_P(Records, CorpusTest, testing::ValuesIn(CorpusRecords())
                              return name;
                          });
 
-// The corpus holds the simulated unit's cases and two records made on hidraw in the VM (against
+// The corpus holds the simulated unit's cases and three records made on hidraw in the VM (against
 // the uhid unit), whose header carries the report descriptor the kernel read.
 TEST(Corpus, HoldsTheSimulatedUnitsCasesAndRecordsMadeOnHidraw)
 {
     std::vector<std::string> names = CorpusRecords();
     for (const char* name : {"sim-identify", "sim-update", "sim-refused-block", "sim-silent-unit", "sim-unplug",
-                             "hidraw-update", "hidraw-refused-block"})
+                             "hidraw-update", "hidraw-refused-block", "hidraw-watch"})
         EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
-    for (const char* name : {"hidraw-update", "hidraw-refused-block"}) {
+    for (const char* name : {"hidraw-update", "hidraw-refused-block", "hidraw-watch"}) {
         std::string text = ReadWhole(HostPath(std::string(VELQUOR_RECORDS_DIR) + "/" + name + ".rec"), true);
         EXPECT_TRUE(Contains(text, "\nedge hidraw\n")) << name;
         EXPECT_TRUE(Contains(text, "\nunit 21b8:0002 input 60 output 60\ndescriptor 06 ")) << name;
