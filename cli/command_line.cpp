@@ -9,22 +9,15 @@
 
 namespace {
 
-struct CommandName {
+struct CommandEntry {
     const char* Name;
     CliCommand Command;
 };
-const CommandName kCommands[] = {
+const CommandEntry kCommands[] = {
     {"list", COMMAND_LIST},     {"identify", COMMAND_IDENTIFY}, {"status", COMMAND_STATUS},
     {"update", COMMAND_UPDATE}, {"watch", COMMAND_WATCH},
 };
 
-const char* CommandText(CliCommand command)
-{
-    for (const CommandName& entry : kCommands) {
-        if (entry.Command == command) return entry.Name;
-    }
-    return "";
-}
 
 // "--name=value" or "--name": the value after '=' when `arg` is the option `name` in that form.
 bool MatchesOption(const char* arg, const char* name, const char** inlineValue)
@@ -44,10 +37,18 @@ bool MatchesOption(const char* arg, const char* name, const char** inlineValue)
 
 }  // namespace
 
+const char* CommandName(CliCommand command)
+{
+    for (const CommandEntry& entry : kCommands) {
+        if (entry.Command == command) return entry.Name;
+    }
+    return "";
+}
+
 int32_t ParseCommandLine(int argc, const char* const* argv, CliOptions* options, char* error,
                          uint32_t errorCapacity)
 {
-    *options = CliOptions{COMMAND_NONE, false, false, nullptr, false, false, false, false, false, LANGUAGE_ENGLISH};
+    *options = CliOptions{COMMAND_NONE, false, false, nullptr, nullptr, nullptr, false, false, false, false, false, LANGUAGE_ENGLISH};
     if (errorCapacity > 0) error[0] = '\0';
 
     // --help wins over everything else on the line, mistakes included.
@@ -80,6 +81,26 @@ int32_t ParseCommandLine(int argc, const char* const* argv, CliOptions* options,
                 return -1;
             }
             options->Scenario = value;
+        } else if (MatchesOption(arg, "--record", &value) || MatchesOption(arg, "--replay", &value)) {
+            bool record = std::strncmp(arg, "--record", 8) == 0;
+            const char* name = record ? "--record" : "--replay";
+            if (value == nullptr) {
+                if (i + 1 >= argc) {
+                    std::snprintf(error, errorCapacity, "option %s needs a file", name);
+                    return -1;
+                }
+                value = argv[++i];
+            }
+            const char** path = record ? &options->RecordPath : &options->ReplayPath;
+            if (*path != nullptr) {
+                std::snprintf(error, errorCapacity, "option %s is given twice", name);
+                return -1;
+            }
+            if (value[0] == '\0') {
+                std::snprintf(error, errorCapacity, "option %s needs a file, not ''", name);
+                return -1;
+            }
+            *path = value;
         } else if (MatchesOption(arg, "--lang", &value)) {
             if (value == nullptr) {
                 if (i + 1 >= argc) {
@@ -114,7 +135,7 @@ int32_t ParseCommandLine(int argc, const char* const* argv, CliOptions* options,
             return -1;
         } else {
             CliCommand command = COMMAND_NONE;
-            for (const CommandName& entry : kCommands) {
+            for (const CommandEntry& entry : kCommands) {
                 if (std::strcmp(arg, entry.Name) == 0) command = entry.Command;
             }
             if (command == COMMAND_NONE) {
@@ -123,13 +144,21 @@ int32_t ParseCommandLine(int argc, const char* const* argv, CliOptions* options,
             }
             if (options->Command != COMMAND_NONE) {
                 std::snprintf(error, errorCapacity, "one command only, not '%s' and '%s'",
-                              CommandText(options->Command), arg);
+                              CommandName(options->Command), arg);
                 return -1;
             }
             options->Command = command;
         }
     }
 
+    if (options->ReplayPath != nullptr && options->Scenario != nullptr) {
+        std::snprintf(error, errorCapacity, "--replay and --sim can't be given together: the record is the unit");
+        return -1;
+    }
+    if (options->ReplayPath != nullptr && options->RecordPath != nullptr) {
+        std::snprintf(error, errorCapacity, "--replay and --record can't be given together");
+        return -1;
+    }
     if (options->Command == COMMAND_NONE) {
         std::snprintf(error, errorCapacity, "no command given: list, identify, status, update or watch (see --help)");
         return -1;
@@ -162,8 +191,8 @@ void PrintHelp(std::FILE* out)
     Utf16ToUtf8(title, titleUtf8, static_cast<int32_t>(sizeof titleUtf8));
     std::fprintf(out, "velquor-flash: %s- the firmware updater on the terminal\n\n", titleUtf8);
     std::fputs(
-        "Usage: velquor-flash [--sim SCENARIO] [--trace] [--yes] [--reinstall] [--lang en|de] [--realtime]\n"
-        "                     COMMAND\n"
+        "Usage: velquor-flash [--sim SCENARIO | --replay FILE] [--record FILE] [--trace] [--yes]\n"
+        "                     [--reinstall] [--lang en|de] [--realtime] COMMAND\n"
         "\n"
         "Commands:\n"
         "  list       every HID interface the system shows, with vendor, product, report lengths\n"
@@ -184,10 +213,21 @@ void PrintHelp(std::FILE* out)
         "  --sim SCENARIO  use the simulated programming unit, set up by SCENARIO ('' = defaults)\n"
         "  --trace         list every report written (>) and read (<) on stderr: the time in ms\n"
         "                  since the start, then each byte in hex\n"
+        "  --record FILE   write a record of the run to FILE: the unit (ids, report lengths, its\n"
+        "                  report descriptor where the system shows it), every report written and\n"
+        "                  read with its time, the pauses, arrivals and removals, and how an update\n"
+        "                  ended; nothing about you or this computer. Written also when the command\n"
+        "                  fails or a signal ends it. A record of a failed update is what a\n"
+        "                  maintainer needs to see what the unit did\n"
+        "  --replay FILE   run the command against the record in FILE instead of a unit: every\n"
+        "                  request must equal the recorded one byte for byte, in order, and gets\n"
+        "                  the recorded reply (a failure or time-out fails again, a unit pulled out\n"
+        "                  is gone); the first request that differs stops the replay (status 6)\n"
         "  --yes           answer every confirmation with OK or Yes\n"
         "  --reinstall     watch --yes: update also the ESCs that are up to date\n"
         "  --lang en|de    language of the texts; without it LC_ALL, LC_MESSAGES or LANG decides\n"
-        "  --realtime      with --sim: wait for real; otherwise the pauses run on a virtual clock\n"
+        "  --realtime      with --sim or --replay: wait for real; otherwise the pauses run on a\n"
+        "                  virtual clock\n"
         "  --help          show this help\n"
         "  --version       show the program's version\n"
         "\n"
@@ -229,10 +269,15 @@ void PrintHelp(std::FILE* out)
         "     has passed and every update succeeded\n"
         "  1  identify: the result was not 0; update: the update failed; list: the system gave\n"
         "     no list; watch: an update failed, or device events could not be followed\n"
-        "  2  a bad command line or scenario, or no USB back end in this build\n"
+        "  2  a bad command line or scenario, a record that is missing, cut off or garbled (the\n"
+        "     message names its line), or no USB back end in this build\n"
         "  3  a confirmation was answered Cancel or No; nothing was written\n"
         "  4  no ESC ready to update: the Update button never became enabled\n"
         "  5  the programming unit is in use by another program; nothing was sent to it\n"
+        "  6  --replay: the program did not do what the record holds: a request differs (the\n"
+        "     message names its number and line in the record, its step, the first differing\n"
+        "     byte, what the record has and what was sent), an update ended otherwise, or the\n"
+        "     program ended before the record did\n"
         "  129, 143  SIGHUP or SIGTERM came while the ESC was being written (on Windows: the\n"
         "     console's close or log-off, 129; shutdown, 143), and the program ended once the\n"
         "     ESC was finished\n"

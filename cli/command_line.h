@@ -13,6 +13,8 @@ struct CliOptions {
     bool Help;
     bool Version;          // --version: print the version and nothing else
     const char* Scenario;  // --sim: null when not given; "" is the default unit
+    const char* RecordPath;  // --record FILE: null when not given
+    const char* ReplayPath;  // --replay FILE: null when not given
     bool Trace;
     bool Yes;
     bool Realtime;
@@ -30,6 +32,9 @@ int32_t ParseCommandLine(int argc, const char* const* argv, CliOptions* options,
 // The language of the texts: --lang, else the first non-empty of LC_ALL, LC_MESSAGES and LANG.
 // `environment` reads a variable (null when unset), as getenv does.
 TextLanguage ChooseLanguage(const CliOptions& options, const char* (*environment)(const char* name));
+
+// The command's name on the command line ("update"); "" for none.
+const char* CommandName(CliCommand command);
 
 // The full help text.
 void PrintHelp(std::FILE* out);

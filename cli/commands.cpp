@@ -157,6 +157,22 @@ bool TellUnitInUse()
 
 }  // namespace
 
+namespace {
+const CommandListener* g_Listener = nullptr;
+
+void TellUpdateEnded(const UpdateOutcome& outcome)
+{
+    if (g_Listener != nullptr && g_Listener->UpdateEnded != nullptr) g_Listener->UpdateEnded(outcome);
+}
+
+void TellDeviceChanged(bool arrived)
+{
+    if (g_Listener != nullptr && g_Listener->DeviceChanged != nullptr) g_Listener->DeviceChanged(arrived);
+}
+}  // namespace
+
+void SetCommandListener(const CommandListener* listener) { g_Listener = listener; }
+
 bool TellUnitRefusedByPermission()
 {
     const char* refused = UnitRefusedByPermission();
@@ -261,6 +277,7 @@ int RunUpdate(std::FILE* out)
 
     // What the Update button does; the exit status is how the engine's run ended.
     UpdateOutcome outcome = UpdateSequence();
+    TellUpdateEnded(outcome);
     int status = EXIT_FAILED;
     switch (outcome.End) {
     case UPDATE_SUCCEEDED: status = EXIT_DONE; break;
@@ -346,6 +363,7 @@ bool ShowArrival(std::FILE* out, const char16_t* path, bool updateEach, bool rei
         return true;
     }
     UpdateOutcome outcome = UpdateSequence();
+    TellUpdateEnded(outcome);
     PrintPanelAndHint(out);
     PrintUnlockNotice(out, outcome);
     std::fputc('\n', out);
@@ -428,6 +446,7 @@ int RunWatch(std::FILE* out, const DeviceEvents* events, bool updateEach, bool r
         }
         if (waited == 0) continue;
 
+        TellDeviceChanged(kind == DEVICE_ARRIVED);
         DeviceBroadcast broadcast = {DEVTYP_DEVICEINTERFACE, path};
         uint32_t evaluations = LastUnitEvaluation().Serial;
         HandleDeviceChange(kind == DEVICE_ARRIVED ? DBT_DEVICEARRIVAL_ : DBT_DEVICEREMOVECOMPLETE_, &broadcast);

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 struct DeviceEvents;
+struct UpdateOutcome;
 
 // Exit statuses.
 constexpr int EXIT_DONE = 0;
@@ -14,6 +15,16 @@ constexpr int EXIT_USAGE = 2;          // bad command line or scenario, no back 
 constexpr int EXIT_DECLINED = 3;       // a confirmation was answered Cancel or No
 constexpr int EXIT_NOT_READY = 4;      // Update never became enabled
 constexpr int EXIT_UNIT_IN_USE = 5;    // the only unit present is held by another program
+constexpr int EXIT_REPLAY_DIFFERS = 6; // --replay: the program did not do what the record holds
+
+// What the commands meet besides the HID traffic, for a record of the run or its replay: the
+// arrivals and removals watch is told of, and how each update ended. Null members (or a null
+// listener) hear nothing.
+struct CommandListener {
+    void (*DeviceChanged)(bool arrived);
+    void (*UpdateEnded)(const UpdateOutcome& outcome);
+};
+void SetCommandListener(const CommandListener* listener);
 
 // Discovery and identification; prints "result: N" and every field of the link record.
 int RunIdentify(std::FILE* out);

@@ -10,6 +10,14 @@
 // The system's HID table, or null when this build has none.
 const HidPlatform* NativeHidPlatform();
 
+// What a record (--record) says of the system's edge: its name ("hidraw", "win32"), and how it
+// reads an open interface's report descriptor (null where the edge can't).
+struct NativeRecordFacts {
+    const char* Edge;
+    uint32_t (*ReadDescriptor)(PlatformHandle handle, uint8_t* descriptor, uint32_t capacity);
+};
+NativeRecordFacts NativeRecordEdge();
+
 // After a discovery that found no programming unit: the device node of a unit that is present
 // but that the system refused to open for lack of permission, or null.
 const char* UnitRefusedByPermission();

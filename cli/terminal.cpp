@@ -18,6 +18,8 @@ volatile sig_atomic_t g_HeldSignal = 0;
 volatile sig_atomic_t g_Guarded = 0;
 volatile sig_atomic_t g_LineOpen = 0;
 volatile sig_atomic_t g_Warned = 0;
+volatile sig_atomic_t g_Deferring = 0;
+volatile sig_atomic_t g_Deferred = 0;
 int64_t volatile g_WarnedAtMs = 0;
 
 int64_t MonotonicMs()
@@ -58,6 +60,9 @@ void OnInterrupt(int)
             return;
         }
         WriteLine(g_Stopped);
+    } else if (g_Deferring && g_Deferred == 0) {
+        g_Deferred = EXIT_INTERRUPTED;  // the program writes its record and ends
+        return;
     } else if (g_LineOpen) {
         WriteAll("\n");
     }
@@ -85,6 +90,10 @@ void OnTermination(int signalNumber)
             WriteAll(mark + 2);
         }
         WriteAll("\n");
+        return;
+    }
+    if (g_Deferring && g_Deferred == 0) {
+        g_Deferred = 128 + signalNumber;  // the program writes its record and ends
         return;
     }
     if (g_LineOpen) WriteAll("\n");
@@ -134,6 +143,10 @@ void StartInterruptHandling(const char* warning, const char* stopped, const char
     // program: an update runs to its end, and the exit status still tells how it ended.
     signal(SIGPIPE, SIG_IGN);
 }
+
+void DeferSignalExits(bool on) { g_Deferring = on ? 1 : 0; }
+
+int DeferredExitStatus() { return g_Guarded ? 0 : static_cast<int>(g_Deferred); }
 
 int HeldTerminationStatus() { return g_HeldSignal != 0 ? 128 + g_HeldSignal : 0; }
 

@@ -43,6 +43,14 @@ int HeldTerminationStatus();
 // Starts (true) or ends (false) the guarded stretch: while it lasts, stopping would leave the
 // controller without firmware.
 void GuardAgainstInterrupts(bool on);
+// While a record is being made (--record): an interrupt (Ctrl-C), and on POSIX a SIGHUP or a
+// SIGTERM, that comes outside a guarded stretch does not end the program at once but is noted,
+// so that the program can write the record and end itself at its next call of the HID edge (see
+// DeferredExitStatus). A second one ends the program at once, as without a record.
+void DeferSignalExits(bool on);
+// The status a noted signal asks the program to end with (130, 129, 143); 0 when none came, and
+// during a guarded stretch (the program ends once the ESC is finished).
+int DeferredExitStatus();
 // Whether the error stream's current line is open (drawn with a carriage return and no line
 // end), so that whatever the interrupt writes starts on a new line.
 void SetErrorLineOpen(bool open);

@@ -15,7 +15,7 @@ CXX=clang++ cmake -S fuzz -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebIn
 cmake --build build/fuzz -j2
 
 failed=()
-for target in report_descriptor replies scenario; do
+for target in report_descriptor replies scenario record; do
   corpus=build/fuzz/corpus/$target
   mkdir -p "$corpus"
   options=(-max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="build/fuzz/finding-$target-")

@@ -2,7 +2,7 @@
 # velquor-flash end to end on a real kernel: builds the product and the test equipment for
 # Linux, then boots Debian's kernel under QEMU (software emulation) with the virtual unit on
 # uhid and runs the cases of tests/linux/vm/cases.sh. Installs what it needs first
-# (scripts/install-deps.sh, as root). About six minutes, most of them in the five whole updates
+# (scripts/install-deps.sh, as root). About seven minutes, most of them in the six whole updates
 # that run in real time.
 #   scripts/vm-test.sh                 builds in build/linux
 #   scripts/vm-test.sh BUILD_DIR       uses (and configures when needed) that build folder

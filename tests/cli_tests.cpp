@@ -2,8 +2,11 @@
 // status, what it prints on stdout and what its trace and progress say on stderr.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -12,6 +15,9 @@
 #include "catalogue/catalogue.h"
 #include "sim/sim_unit.h"
 
+#ifndef VELQUOR_RECORDS_DIR
+#error "VELQUOR_RECORDS_DIR must name the corpus of records, tests/records"
+#endif
 #ifndef VELQUOR_FLASH_EXE
 #error "VELQUOR_FLASH_EXE must name the built velquor-flash"
 #endif
@@ -191,6 +197,9 @@ const CliCase kCases[] = {
     {"command_missing", {"--sim", ""}, 2, {}, {}, {"no command"}},
     {"command_unknown", {"--sim", "", "flash"}, 2, {}, {}, {"'flash'"}},
     {"command_twice", {"--sim", "", "status", "update"}, 2, {}, {}, {"one command"}},
+    {"replay_with_sim", {"--sim", "", "--replay", "x.rec", "status"}, 2, {}, {}, {"--replay and --sim"}},
+    {"record_unwritable", {"--sim", "", "--record", "no-such-folder/x.rec", "status"}, 2, {}, {},
+     {"the record can't be written to 'no-such-folder/x.rec'"}},
 #if defined(_WIN32)
     {"no_back_end", {"status"}, 2, {}, {"SETBOX"}, {"no USB back end"}},
 #else
@@ -200,7 +209,8 @@ const CliCase kCases[] = {
     {"version", {"--version", "--bogus", "status"}, 0, {"velquor-flash 2.0.0", " (ESC firmware 1.25)\n"}, {"programming unit"}, {}},
     {"help", {"--help", "--bogus"}, 0,
      {"identify", "status", "update", "--sim SCENARIO", "--trace", "--yes", "--lang en|de", "--realtime",
-      "fail=OP:KIND", "Exit status", "VELQUOR ORVANT QX FW Updater 1.25"},
+      "fail=OP:KIND", "Exit status", "VELQUOR ORVANT QX FW Updater 1.25", "--record FILE", "--replay FILE",
+      "\n  6  --replay: "},
      {}, {}},
 
     // list: every interface, and whether discovery takes it.
@@ -526,6 +536,349 @@ TEST(CliImages, DamagedImageInsideTheProgramIsRefused)
     EXPECT_EQ(run.Status, 1);
     EXPECT_TRUE(Contains(run.Out, "The firmware carried by this updater is damaged")) << run.Out;
     EXPECT_FALSE(Contains(run.Err, "> 01 0b 01 01")) << "no lock, nor any flash command";
+}
+
+
+// ---- Records: --record, --replay and the corpus in tests/records/ ---------------------------
+
+// A path of the build machine as the program and this test see it (Wine: on drive Z:).
+std::string HostPath(const std::string& path)
+{
+#if defined(_WIN32)
+    if (!path.empty() && path[0] == '/') {
+        std::string native = "Z:" + path;
+        for (char& c : native) c = c == '/' ? '\\' : c;
+        return native;
+    }
+#endif
+    return path;
+}
+
+std::string TempRecord(const std::string& name) { return testing::TempDir() + "velquor_" + name + ".rec"; }
+
+void WriteWhole(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+std::vector<std::vector<uint8_t>> TracedRequests(const std::string& err)
+{
+    std::vector<std::vector<uint8_t>> requests;
+    for (const TraceLine& line : ParseTrace(err)) {
+        if (line.Direction == '>') requests.push_back(line.Bytes);
+    }
+    return requests;
+}
+
+// stdout without what names the interface (the replay's unit is called "replay").
+std::string WithoutPaths(const std::string& out)
+{
+    std::string kept;
+    for (const std::string& line : Lines(out)) {
+        if (Contains(line, "DevicePath:")) continue;
+        kept += line.compare(0, 4, "--- ") == 0 ? line.substr(0, line.find(": ")) : line;
+        kept += "\n";
+    }
+    return kept;
+}
+
+struct RecordReplayCase {
+    const char* Name;
+    const char* Scenario;
+    std::vector<std::string> Args;
+    int Status;
+};
+
+const RecordReplayCase kRecordReplayCases[] = {
+    {"identify", "", {"identify"}, 0},
+    {"update", "", {"--yes", "update"}, 0},
+    {"refused_block", "fail=block#5:refuse:7", {"--yes", "update"}, 1},
+    {"silent_unit", "fail=status:hang", {"identify"}, 1},
+    {"unplugged_mid_transfer", "unplug=block#100", {"--yes", "update"}, 1},
+    {"own_report_then_unread_reply", "extra=block#3,fail=protect-on:read", {"--yes", "update"}, 1},
+    {"declined", "", {"update"}, 3},
+    {"no_unit", "unit=none", {"status"}, 4},
+    {"watch_arrivals_and_removals", "fleet=2,fw=0x0119", {"--yes", "watch"}, 0},
+};
+
+void PrintTo(const RecordReplayCase& c, std::ostream* out) { *out << c.Name; }
+
+class RecordReplayTest : public testing::TestWithParam<RecordReplayCase> {};
+
+// What a run on the simulated unit recorded, replayed: the same output, the same requests in the
+// same order, the same exit status, and no difference found.
+TEST_P(RecordReplayTest, ReplaysToTheSameOutputRequestsAndStatus)
+{
+    const RecordReplayCase& c = GetParam();
+    std::string record = TempRecord(c.Name);
+    std::vector<std::string> recordArgs = {"--sim", c.Scenario, "--trace", "--lang", "en", "--record", record};
+    std::vector<std::string> replayArgs = {"--replay", record, "--trace", "--lang", "en"};
+    recordArgs.insert(recordArgs.end(), c.Args.begin(), c.Args.end());
+    replayArgs.insert(replayArgs.end(), c.Args.begin(), c.Args.end());
+    FlashRun recorded = RunFlash(recordArgs);
+    FlashRun replayed = RunFlash(replayArgs);
+    std::string text = ReadWhole(record, true);
+    std::remove(record.c_str());
+    EXPECT_TRUE(Contains(text, std::string("\nfront-end velquor-flash") + ProgramSuffix() + "\nedge sim\nscenario "))
+        << text.substr(0, 200);
+    EXPECT_EQ(recorded.Status, c.Status) << recorded.Err;
+    EXPECT_EQ(replayed.Status, c.Status) << replayed.Err;
+    EXPECT_FALSE(Contains(replayed.Err, "replay stopped")) << replayed.Err;
+    EXPECT_EQ(WithoutPaths(replayed.Out), WithoutPaths(recorded.Out));
+    EXPECT_EQ(TracedRequests(replayed.Err), TracedRequests(recorded.Err));
+    EXPECT_EQ(ParseTrace(replayed.Err).size(), ParseTrace(recorded.Err).size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, RecordReplayTest, testing::ValuesIn(kRecordReplayCases),
+                         [](const testing::TestParamInfo<RecordReplayCase>& param) { return std::string(param.param.Name); });
+
+// A record of a refused fifth block (made once per test run), changed one way or another.
+const std::string& RefusedBlockRecord()
+{
+    static std::string text;
+    if (text.empty()) {
+        std::string path = TempRecord("refused_block_source");
+        RunFlash({"--sim", "fail=block#5:refuse:7", "--record", path, "--yes", "update"});
+        text = ReadWhole(path, true);
+        std::remove(path.c_str());
+    }
+    return text;
+}
+
+// The offset of the start of line `number` (from 1), and of the n-th line holding `piece`.
+size_t LineStart(const std::string& text, size_t number)
+{
+    size_t at = 0;
+    for (size_t line = 1; line < number && at != std::string::npos; ++line) at = text.find('\n', at) + 1;
+    return at;
+}
+size_t NthLineWith(const std::string& text, const std::string& piece, int n, size_t* lineNumber)
+{
+    size_t line = 1;
+    for (size_t start = 0; start < text.size(); ++line) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        if (text.substr(start, end - start).find(piece) != std::string::npos && --n == 0) {
+            *lineNumber = line;
+            return start;
+        }
+        start = end + 1;
+    }
+    return std::string::npos;
+}
+
+struct ChangedRecordCase {
+    const char* Name;
+    std::string (*Change)(const std::string& text, std::string* expected);  // the record, and the message expected
+    std::vector<std::string> Args;
+    int Status;
+};
+
+const ChangedRecordCase kChangedRecords[] = {
+    // Request #12, the fifth block: its byte 4 changed in the record.
+    {"request_edited",
+     [](const std::string& text, std::string* expected) {
+         size_t line = 0;
+         size_t at = NthLineWith(text, " > 01 1b ", 5, &line);
+         size_t byte = text.find(" > ", at) + 3 + 4 * 3;
+         std::string changed = text;
+         std::string sent = changed.substr(byte, 2);
+         changed.replace(byte, 2, sent == "5a" ? "5b" : "5a");
+         *expected = "replay stopped: request #12 (line " + std::to_string(line) + ", step block #5) differs from the "
+                     "record at byte 4: the record has 0x" + changed.substr(byte, 2) + ", the program sent 0x" + sent;
+         return changed;
+     },
+     {"--yes", "update"}, 6},
+    // The refusal's code changed: the replay fails with the new code, which is not the outcome recorded.
+    {"outcome_differs",
+     [](const std::string& text, std::string* expected) {
+         std::string changed = text;
+         size_t at = changed.rfind("outcome failure block 0x00000007");
+         changed.replace(at + 31, 1, "8");
+         *expected = "the update ended 'failure block 0x00000007-0x00000000 firmware none', the record holds "
+                     "'failure block 0x00000008-0x00000000 firmware none'";
+         return changed;
+     },
+     {"--yes", "update"}, 6},
+    {"cut_at_a_line_end",
+     [](const std::string& text, std::string* expected) {
+         size_t line = 0;
+         size_t at = NthLineWith(text, " > 01 1b ", 2, &line);
+         *expected = "replay stopped: the program sent request #9 (step block #2) where the record holds its end (line " +
+                     std::to_string(line - 1) + ")";
+         return text.substr(0, at);
+     },
+     {"--yes", "update"}, 6},
+    // The record holds one block more than the program sends.
+    {"request_left_unsent",
+     [](const std::string& text, std::string* expected) {
+         size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+         size_t at = text.rfind('\n', text.rfind(" > 01 1b ")) + 1;
+         std::string block = text.substr(at, text.find('\n', at) + 1 - at);
+         *expected = "replay stopped: the program ended before request #13 (line " + std::to_string(lines + 1) +
+                     ", step block #6)";
+         return text + block;
+     },
+     {"--yes", "update"}, 6},
+    {"crlf_line_ends",
+     [](const std::string& text, std::string* expected) {
+         std::string changed;
+         for (char c : text) changed += c == '\n' ? std::string("\r\n") : std::string(1, c);
+         *expected = "";
+         return changed;
+     },
+     {"--yes", "update"}, 1},
+    {"comments_of_a_maintainer",
+     [](const std::string& text, std::string* expected) {
+         *expected = "";
+         return "# sent by a modeller: block 5 refused\n" + text.substr(0, LineStart(text, 12)) + "# here\n\n" +
+                text.substr(LineStart(text, 12));
+     },
+     {"--yes", "update"}, 1},
+    {"cut_in_mid_line",
+     [](const std::string& text, std::string* expected) {
+         *expected = "line 11: the record ends in the middle of this line (it was cut off)";
+         return text.substr(0, LineStart(text, 11) + 20);
+     },
+     {"--yes", "update"}, 2},
+    {"garbled_byte",
+     [](const std::string& text, std::string* expected) {
+         std::string changed = text;
+         changed.replace(text.find(" < ", LineStart(text, 10)) + 6, 2, "zz");
+         *expected = "line 10: expected a report's bytes (two hex digits each) or 'failed', found 'zz'";
+         return changed;
+     },
+     {"--yes", "update"}, 2},
+    {"short_report",
+     [](const std::string& text, std::string* expected) {
+         *expected = "line 9: a report of 3 bytes; the unit's output reports have 60";
+         return text.substr(0, LineStart(text, 9)) + "1 > 01 08 00\n" + text.substr(LineStart(text, 10));
+     },
+     {"--yes", "update"}, 2},
+    {"header_key_missing",
+     [](const std::string& text, std::string* expected) {
+         *expected = "line 3: expected 'firmware <version>', found 'front-end velquor-flash";
+         return text.substr(0, LineStart(text, 3)) + text.substr(LineStart(text, 4));
+     },
+     {"--yes", "update"}, 2},
+    {"another_version",
+     [](const std::string& text, std::string* expected) {
+         *expected = "line 1: a record of format version 2; this program reads version 1";
+         return "velquor-record 2" + text.substr(text.find('\n'));
+     },
+     {"--yes", "update"}, 2},
+    {"not_a_record",
+     [](const std::string&, std::string* expected) {
+         *expected = "line 1: expected 'velquor-record 1' (this is no record), found 'PK";
+         return std::string("PK\x03\x04 an archive\n");
+     },
+     {"--yes", "update"}, 2},
+    {"empty",
+     [](const std::string&, std::string* expected) {
+         *expected = "the record is empty";
+         return std::string();
+     },
+     {"--yes", "update"}, 2},
+    {"another_command",
+     [](const std::string& text, std::string* expected) {
+         *expected = "is a record of 'update': replay it with that command";
+         return text;
+     },
+     {"identify"}, 2},
+};
+
+void PrintTo(const ChangedRecordCase& c, std::ostream* out) { *out << c.Name; }
+
+class ChangedRecordTest : public testing::TestWithParam<ChangedRecordCase> {};
+
+TEST_P(ChangedRecordTest, StopsWithItsOwnStatusAndSaysWhere)
+{
+    const ChangedRecordCase& c = GetParam();
+    ASSERT_FALSE(RefusedBlockRecord().empty());
+    std::string expected;
+    std::string record = TempRecord(c.Name);
+    WriteWhole(record, c.Change(RefusedBlockRecord(), &expected));
+    std::vector<std::string> args = {"--replay", record, "--lang", "en"};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    FlashRun run = RunFlash(args);
+    std::remove(record.c_str());
+    EXPECT_EQ(run.Status, c.Status) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, expected)) << "stderr lacks: " << expected << "\n---\n" << run.Err;
+    // Replayed to its end, the record's failure is told with its codes; stopped, no success is.
+    if (c.Status == 1) {
+        EXPECT_TRUE(Contains(run.Out, "errorcode: 0x00000007-0x00000000")) << run.Out;
+    }
+    EXPECT_FALSE(Contains(run.Out, "successful")) << run.Out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, ChangedRecordTest, testing::ValuesIn(kChangedRecords),
+                         [](const testing::TestParamInfo<ChangedRecordCase>& param) { return std::string(param.param.Name); });
+
+TEST(Replay, AMissingRecordIsNamed)
+{
+    FlashRun run = RunFlash({"--replay", TempRecord("never_written"), "identify"});
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_TRUE(Contains(run.Err, "velquor_never_written.rec' can't be opened")) << run.Err;
+}
+
+// The corpus: every record in tests/records/ replays with the arguments and to the exit status
+// its last line names ("# replay ARGS status N"), without a difference.
+std::vector<std::string> CorpusRecords()
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(HostPath(VELQUOR_RECORDS_DIR), error)) {
+        if (entry.path().extension() == ".rec") names.push_back(entry.path().stem().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class CorpusTest : public testing::TestWithParam<std::string> {};
+
+TEST_P(CorpusTest, ReplaysToItsRecordedStatus)
+{
+    std::string path = HostPath(std::string(VELQUOR_RECORDS_DIR) + "/" + GetParam() + ".rec");
+    std::string text = ReadWhole(path, true);
+    size_t note = text.rfind("\n# replay ");
+    ASSERT_NE(note, std::string::npos) << path << " has no line '# replay ARGS status N'";
+    std::istringstream words(text.substr(note + 10, text.find('\n', note + 1) - note - 10));
+    std::vector<std::string> args = {"--replay", path};
+    std::string word;
+    int status = -1;
+    while (words >> word) {
+        if (word == "status") {
+            words >> status;
+        } else {
+            args.push_back(word);
+        }
+    }
+    FlashRun run = RunFlash(args);
+    EXPECT_EQ(run.Status, status) << run.Err;
+    EXPECT_FALSE(Contains(run.Err, "replay stopped")) << run.Err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, CorpusTest, testing::ValuesIn(CorpusRecords()),
+                         [](const testing::TestParamInfo<std::string>& param) {
+                             std::string name = param.param;
+                             for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             return name;
+                         });
+
+// The corpus holds the simulated unit's cases and three records made on hidraw in the VM (against
+// the uhid unit), whose header carries the report descriptor the kernel read.
+TEST(Corpus, HoldsTheSimulatedUnitsCasesAndRecordsMadeOnHidraw)
+{
+    std::vector<std::string> names = CorpusRecords();
+    for (const char* name : {"sim-identify", "sim-update", "sim-refused-block", "sim-silent-unit", "sim-unplug",
+                             "hidraw-update", "hidraw-refused-block", "hidraw-watch"})
+        EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+    for (const char* name : {"hidraw-update", "hidraw-refused-block", "hidraw-watch"}) {
+        std::string text = ReadWhole(HostPath(std::string(VELQUOR_RECORDS_DIR) + "/" + name + ".rec"), true);
+        EXPECT_TRUE(Contains(text, "\nedge hidraw\n")) << name;
+        EXPECT_TRUE(Contains(text, "\nunit 21b8:0002 input 60 output 60\ndescriptor 06 ")) << name;
+    }
 }
 
 }  // namespace

@@ -345,6 +345,21 @@ bool GetReportLengths(PlatformHandle handle, uint16_t* inputLength, uint16_t* ou
     return Succeed();
 }
 
+uint32_t ReadDescriptorOf(PlatformHandle handle, uint8_t* out, uint32_t capacity)
+{
+    OpenDevice* device = ToDevice(handle);
+    if (device == nullptr || out == nullptr) return 0;
+    int size = 0;
+    if (ioctl(device->Fd, HIDIOCGRDESCSIZE, &size) < 0 || size <= 0 || size > HID_MAX_DESCRIPTOR_SIZE) return 0;
+    if (static_cast<uint32_t>(size) > capacity) return 0;
+    struct hidraw_report_descriptor descriptor;
+    std::memset(&descriptor, 0, sizeof descriptor);
+    descriptor.size = static_cast<uint32_t>(size);
+    if (ioctl(device->Fd, HIDIOCGRDESC, &descriptor) < 0) return 0;
+    std::memcpy(out, descriptor.value, descriptor.size);
+    return descriptor.size;
+}
+
 // Waits until `fd` shows one of `events` or the deadline passes: the poll revents, 0 at the
 // deadline, -1 on failure (errno set).
 int WaitForFd(int fd, short events, const timespec& deadline)
@@ -476,3 +491,12 @@ const HidPlatform kLinuxHidPlatform = {
     Milliseconds,
     IsSimulation,
 };
+
+uint32_t LinuxHidReadDescriptor(PlatformHandle handle, uint8_t* descriptor, uint32_t capacity)
+{
+    // The reading leaves the edge's last error as it was: the recorder asks between two calls.
+    uint32_t lastError = g_LastError;
+    uint32_t length = ReadDescriptorOf(handle, descriptor, capacity);
+    g_LastError = lastError;
+    return length;
+}

@@ -40,6 +40,9 @@ const DeviceEvents kUdevEvents = {OpenEvents, WaitEvent, CloseEvents};
 
 const HidPlatform* NativeHidPlatform() { return &kLinuxHidPlatform; }
 
+// hidraw hands out the descriptor the kernel read from the device.
+NativeRecordFacts NativeRecordEdge() { return {"hidraw", LinuxHidReadDescriptor}; }
+
 const char* UnitRefusedByPermission() { return LinuxHidRefusedNode(); }
 
 const DeviceEvents* NativeDeviceEvents() { return &kUdevEvents; }

@@ -36,6 +36,9 @@ std::atomic<bool> g_Guarded{false};
 std::atomic<bool> g_LineOpen{false};
 std::atomic<bool> g_Warned{false};
 std::atomic<ULONGLONG> g_WarnedAtMs{0};
+// --record: an interrupt outside a guarded stretch is noted for the main thread (DeferSignalExits).
+std::atomic<bool> g_Deferring{false};
+std::atomic<int> g_Deferred{0};
 // The first close, log-off or shutdown event of a guarded stretch; 0 (CTRL_C_EVENT) when none.
 std::atomic<DWORD> g_HeldEvent{CTRL_C_EVENT};
 // Set while no guarded stretch runs (manual reset).
@@ -115,6 +118,10 @@ BOOL WINAPI OnControl(DWORD event)
             return TRUE;
         }
         WriteLine(g_Stopped);
+    } else if (g_Deferring) {
+        int none = 0;
+        if (g_Deferred.compare_exchange_strong(none, EXIT_INTERRUPTED)) return TRUE;
+        if (g_LineOpen) WriteAll("\n");
     } else if (g_LineOpen) {
         WriteAll("\n");
     }
@@ -165,6 +172,12 @@ void GuardAgainstInterrupts(bool on)
 }
 
 void SetErrorLineOpen(bool open) { g_LineOpen = open; }
+
+// Only Ctrl-C and Ctrl-Break are deferred here: the console's close, log-off and shutdown end the
+// process once the handler returns, whatever it answers.
+void DeferSignalExits(bool on) { g_Deferring = on; }
+
+int DeferredExitStatus() { return g_Guarded ? 0 : g_Deferred.load(); }
 
 // A close (the console's window went, like a hang-up) and a log-off: 129, as for SIGHUP; a
 // shutdown: 143, as for SIGTERM.

@@ -88,6 +88,7 @@ chown 1000:1000 "$root/home/tester"
 
 cp "$here/init.sh" "$root/init"
 cp "${VELQUOR_VM_CASES:-$here/cases.sh}" "$root/cases.sh"
+cp "$here/send-record.sh" "$root/send-record.sh"
 chmod 755 "$root/init"
 
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$vm/initramfs.gz"

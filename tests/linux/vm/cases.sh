@@ -494,6 +494,63 @@ watch_events_lost() {
   echo "FIGURE udev monitor receive buffer as a user with rmem_max 4096: $(sed -n 's/^listening buffer=//p' /tmp/probe) bytes"
 }
 
+# Records made on hidraw, as a modeller makes them (--record FILE), checked here and handed to the
+# host on the console (send-record.sh), where run-vm-test.sh replays them.
+. /send-record.sh
+
+check_hidraw_record() {
+  [ -s "/tmp/$1.rec" ] || { fail "no record was written"; return; }
+  grep -qx "edge hidraw" "/tmp/$1.rec" || fail "the record names no hidraw edge"
+  grep -qx "unit 21b8:0002 input 60 output 60" "/tmp/$1.rec" || fail "the record names no unit: $(sed -n 8p "/tmp/$1.rec")"
+  grep -q "^descriptor 06 " "/tmp/$1.rec" || fail "the record holds no report descriptor"
+  grep -qF "$2" "/tmp/$1.rec" || fail "the record lacks '$2'"
+  ! grep -qE "/dev/|/home|/tmp|tester|root" "/tmp/$1.rec" || fail "the record names the person or the computer"
+  echo "FIGURE record $1: $(wc -l < "/tmp/$1.rec") lines, $(wc -c < "/tmp/$1.rec") bytes, $(grep -c ' > ' "/tmp/$1.rec") requests"
+  send_record "$1" "/tmp/$1.rec" "$status"
+}
+
+record_update_on_hidraw() {
+  start_unit ""
+  flash --record /tmp/hidraw-update.rec --yes --lang en update
+  stop_unit
+  expect_status 0
+  expect_flash_image
+  check_hidraw_record hidraw-update "outcome success firmware 1.25"
+}
+
+record_refused_block_on_hidraw() {
+  start_unit "fail=block#5:refuse:7"
+  flash --record /tmp/hidraw-refused-block.rec --yes --lang en update
+  stop_unit
+  expect_status 1
+  check_hidraw_record hidraw-refused-block "outcome failure block 0x00000007-0x00000000 firmware none"
+}
+
+# watch --record as a modeller leaves it running: a unit plugged in and pulled out, then Ctrl-C,
+# which under --record lets the program write the record before it ends with 130. The record
+# replays on the host until its events end (status 0).
+record_watch_ended_by_ctrl_c() {
+  rm -f /tmp/hidraw-watch.rec
+  velquor-flash --record /tmp/hidraw-watch.rec --lang en watch </dev/null >/tmp/out 2>/tmp/err &
+  watch_pid=$!
+  wait_out "Waiting for programming units" 10
+  start_unit ""
+  wait_out "--- Programming unit connected: $dev" 10
+  stop_unit
+  wait_out "--- Programming unit removed: $dev" 10
+  kill -INT "$watch_pid"
+  wait "$watch_pid"
+  status=$?
+  expect_status 130
+  [ -s /tmp/hidraw-watch.rec ] || { fail "no record was written on Ctrl-C"; return; }
+  grep -qx "command watch" /tmp/hidraw-watch.rec || fail "the record is not of watch"
+  grep -q "^descriptor 06 " /tmp/hidraw-watch.rec || fail "the record holds no report descriptor"
+  grep -q "^[0-9]* arrival$" /tmp/hidraw-watch.rec || fail "the record holds no arrival"
+  grep -q "^[0-9]* removal$" /tmp/hidraw-watch.rec || fail "the record holds no removal"
+  echo "FIGURE watch --record ended by Ctrl-C: exit $status, $(wc -l < /tmp/hidraw-watch.rec) lines, $(grep -c ' > ' /tmp/hidraw-watch.rec) requests, $(grep -cE ' (arrival|removal)$' /tmp/hidraw-watch.rec) arrivals and removals"
+  send_record hidraw-watch /tmp/hidraw-watch.rec 0 "--lang en watch"
+}
+
 run_case identify_setbox identify_setbox
 run_case identify_dialpuck identify_dialpuck
 run_case status_ready status_ready
@@ -502,6 +559,8 @@ run_case second_program_and_sighup second_program_and_sighup
 run_case update_into_closed_pipe update_into_closed_pipe
 run_case own_report_before_refused_last_block own_report_before_refused_last_block
 run_case refused_block refused_block
+run_case record_update_on_hidraw record_update_on_hidraw
+run_case record_refused_block_on_hidraw record_refused_block_on_hidraw
 run_case unit_never_answers unit_never_answers
 run_case unplug_mid_transfer unplug_mid_transfer
 run_case permission_refused permission_refused
@@ -513,6 +572,7 @@ run_case only_foreign_devices only_foreign_devices
 run_case hotplug_events hotplug_events
 run_case list_interfaces list_interfaces
 run_case watch_fleet watch_fleet
+run_case record_watch_ended_by_ctrl_c record_watch_ended_by_ctrl_c
 run_case watch_permission_refused watch_permission_refused
 run_case watch_events_lost watch_events_lost
 echo "VMTEST-SUMMARY: $passed passed, $failed failed"

@@ -14,6 +14,7 @@ vm=$(mkdir -p "$2" && realpath "$2")
 here=$(dirname "$(realpath "$0")")
 limit=${VELQUOR_VM_TIMEOUT:-900}
 
+rm -rf "$vm/records"
 "$here/build-initramfs.sh" "$build" "$vm"
 
 log=$vm/console.log
@@ -33,6 +34,7 @@ timeout "$limit" qemu-system-x86_64 -accel tcg -m 512M -smp 1 -nographic -no-reb
         echo "vm-test: booted to a settled udev in $(( ($(date +%s%N) - start) / 1000000 )) ms wall (${line#*VMTEST-READY } s in the VM)" ;;
       CASE*|FIGURE*|VMTEST-SUMMARY*) echo "vm-test: $line" ;;
       ---*) ;;
+      RECORD-*) ;;
     esac
   done
 qemu_status=${PIPESTATUS[0]}
@@ -58,4 +60,13 @@ case "$summary" in
   *" 0 failed") ;;
   *) echo "vm-test: FAILED: $summary" >&2; exit 1 ;;
 esac
+
+# The records made on hidraw in the VM, replayed here on the host by the same velquor-flash and
+# kept in VM_DIR/records/ (scripts/record-corpus.sh --vm copies them into tests/records/).
+. "$here/records.sh"
+take_records "$log" "$vm/records" "$build/cli/velquor-flash" | sed 's/^/vm-test: /' ||
+  { echo "vm-test: FAILED: the records made in the VM" >&2; exit 1; }
+[ "$(ls "$vm/records" | grep -c '\.rec$')" -eq 3 ] ||
+  { echo "vm-test: FAILED: $(ls "$vm/records" | grep -c '\.rec$') records came from the VM, not 3" >&2; exit 1; }
+
 echo "vm-test: ${summary#VMTEST-SUMMARY: } (whole run $(( ($(date +%s%N) - start) / 1000000 )) ms)"
