@@ -107,8 +107,8 @@ if gpg --batch --verify "$build/a/SHA256SUMS.asc" "$build/SHA256SUMS.changed" 2>
   fail "the signature verifies a changed SHA256SUMS"
 fi
 grep -q "^Commit: $commit$" "$build/a/BUILDINFO.txt" || fail "BUILDINFO.txt names another commit"
-for tool in 'cmake version' 'g++ ' 'x86_64-w64-mingw32-g++-posix' 'emcc ' 'dpkg-deb' 'Zip 3' 'emscripten ' 'dpkg '; do
-  grep -qF " $tool" "$build/a/BUILDINFO.txt" || fail "BUILDINFO.txt lacks $tool"
+for tool in 'cmake version' 'g++ (Debian' 'x86_64-w64-mingw32-g++-posix' 'emcc (Emscripten' "'dpkg-deb'" 'Zip 3' 'emscripten ' 'dpkg '; do
+  grep -qF "$tool" "$build/a/BUILDINFO.txt" || fail "BUILDINFO.txt lacks $tool"
 done
 pass "SHA256SUMS verifies, signed by the throwaway key; a changed one does not verify; BUILDINFO.txt names the commit and the tools"
 
