@@ -37,10 +37,11 @@ cd "$(dirname "$script")/.."
 repo=$(pwd)
 
 # Start again in an environment of nothing but what the release needs. TMPDIR only says where
-# the work happens; GnuPG's variables reach only the signing.
+# the work happens, the proxies only how apt-get reaches Debian; GnuPG's variables reach only
+# the signing.
 if [ "${VELQUOR_RELEASE_ENV:-}" != clean ]; then
   keep=()
-  for name in TMPDIR GNUPGHOME GPG_TTY TERM DISPLAY; do
+  for name in TMPDIR http_proxy https_proxy no_proxy GNUPGHOME GPG_TTY TERM DISPLAY; do
     [ -n "${!name:-}" ] && keep+=("$name=${!name}")
   done
   exec env -i VELQUOR_RELEASE_ENV=clean VELQUOR_CALLER_HOME="${HOME:-}" \
