@@ -21,8 +21,10 @@ fuzz=(clang libclang-rt-14-dev)
 # and Chromium to drive; npm comes with Node.js where it is not a package of its own. Its run on
 # a real WebHID stack also needs the native build (the virtual unit) and the VM's packages.
 web=(cmake ninja-build emscripten node-acorn nodejs chromium)
-# Releases: the Windows and web builds, and the tools that pack them and check the package.
-release=(zip dpkg-dev lintian)
+# Releases: the Windows and web builds, and the tools that pack them, sign their checksums
+# (GnuPG) and check the package; the release test reads the programs back with binutils and
+# makes a German locale for its second run (locales' definitions, compiled with localedef).
+release=(zip dpkg-dev lintian gnupg binutils locales)
 
 groups=("$@")
 [ ${#groups[@]} -eq 0 ] && groups=(native)

@@ -5,6 +5,8 @@
 #   cmake -DPAGE_DIR=<folder> -P PageSize.cmake
 file(GLOB files LIST_DIRECTORIES false RELATIVE ${PAGE_DIR} ${PAGE_DIR}/*)
 list(SORT files)
+# The licence is fetched only when its link is followed.
+list(REMOVE_ITEM files LICENSE.txt)
 set(total 0)
 set(icons 0)
 set(store 0)

@@ -409,13 +409,13 @@ TEST(Win32Resources, IconAndLogoLoadThroughUser32)
 // ---------------------------------------------------------------------------------------------
 // Manifest 1.
 
-TEST(Win32Resources, ManifestAsksForNoElevationAndNothingElse)
+TEST(Win32Resources, ManifestAsksForNoElevationNamesTheSystemsAndNothingElse)
 {
     EXPECT_TRUE(HasLanguages(LanguagesOf(RT_MANIFEST, IDR_MANIFEST), LANG_EN_US));
     Resource manifest = Find(RT_MANIFEST, IDR_MANIFEST, LANG_EN_US);
     ASSERT_NE(manifest.Bytes, nullptr);
-    EXPECT_EQ(manifest.Size, 381u);
-    char text[512] = {};
+    EXPECT_EQ(manifest.Size, 878u);
+    char text[1024] = {};
     ASSERT_LT(manifest.Size, sizeof text);
     std::memcpy(text, manifest.Bytes, manifest.Size);
     EXPECT_EQ(std::strncmp(text, "<?xml", 5), 0);
@@ -424,7 +424,19 @@ TEST(Win32Resources, ManifestAsksForNoElevationAndNothingElse)
     EXPECT_NE(std::strstr(text, "uiAccess=\"false\""), nullptr);
     EXPECT_EQ(std::strstr(text, "Common-Controls"), nullptr);
     EXPECT_EQ(std::strstr(text, "dpiAware"), nullptr);
-    EXPECT_EQ(std::strstr(text, "supportedOS"), nullptr);
+    EXPECT_EQ(std::strstr(text, "dpiAwareness"), nullptr);
+    // The systems the program is made for: Windows 10 and 11, 8.1, 8, 7; not Vista.
+    static const char* const kSupported[] = {
+        "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\" />",
+        "<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\" />",
+        "<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\" />",
+        "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\" />",
+    };
+    for (const char* id : kSupported) {
+        EXPECT_NE(std::strstr(text, id), nullptr) << id;
+    }
+    EXPECT_EQ(std::strstr(text, "e2011457-1546-43c5-a5fe-008deee3d3f0"), nullptr);
+    EXPECT_NE(std::strstr(text, "urn:schemas-microsoft-com:compatibility.v1"), nullptr);
 }
 
 TEST(Win32Resources, NoOtherKindsOfResources)
