@@ -870,7 +870,10 @@ TEST_F(RealTimeUpdateTest, WritesTheImageWithEveryPauseWhateverTheUserAndTheSyst
         }
     }
     EXPECT_EQ(tooShort, 0) << "pauses shorter than mandated, the first: " << firstShort;
-    EXPECT_GT(loopBlocks, 100u) << "the blocks were held, or the loops were asked for outside them";
+    // A loop entered holds the transfer for its 3 s, which the longest gap below catches; this
+    // only tells that the loops were asked for during the transfer at all (a busy machine sends
+    // fewer blocks in that time).
+    EXPECT_GT(loopBlocks, 10u) << "the loops were asked for outside the transfer";
     EXPECT_LT(loopGapMax, kHeldBlockMs) << "a block was held back while the loops were asked for";
 
     const double mandatedTotal = 5080.0 + 20.0 * static_cast<double>(blocks);
