@@ -165,6 +165,7 @@ uint64_t PageMilliseconds() { return static_cast<uint64_t>(JsNow()); }
 
 int main()
 {
+    SendCoreNumbers();
     SetTextLanguage(JsStartLanguage() == 1 ? LANGUAGE_GERMAN : LANGUAGE_ENGLISH);
     SendPageTexts();
     if (!StartDemo()) SelectHidPlatform(&kWebHidPlatform);

@@ -49,3 +49,6 @@ constexpr UiWindow WEB_PROGRESS_WINDOW = 2;
 
 // Shows a modal box and returns its number; its answer comes as PAGE_EVENT_ANSWER.
 int32_t PageShowBox(const char16_t* text, const char16_t* caption, uint32_t flags);
+
+// Hands the page the core's numbers it shares (core_numbers.cpp); the first call of main().
+void SendCoreNumbers();

@@ -68,9 +68,12 @@ export async function panel(page) {
 }
 export const hint = (page) => page.getByRole('main').locator('p[aria-live]').innerText();
 
+// A message box: a dialog with buttons (an error box is an alert dialog).
+export const boxes = (page) => page.getByRole('dialog').or(page.getByRole('alertdialog')).filter({ has: page.getByRole('button') });
+
 // The message box open now: its caption and text; null when none comes within `timeout`.
 export async function box(page, timeout = 20000) {
-  const dialog = page.getByRole('dialog').filter({ has: page.getByRole('button') });
+  const dialog = boxes(page);
   try {
     await dialog.waitFor({ timeout });
   } catch {
@@ -78,7 +81,7 @@ export async function box(page, timeout = 20000) {
   }
   return { caption: await dialog.getByRole('heading').innerText(), text: await dialog.locator('p').innerText() };
 }
-export const answer = (page, label) => page.getByRole('dialog').getByRole('button', { name: label, exact: true }).click();
+export const answer = (page, label) => boxes(page).getByRole('button', { name: label, exact: true }).click();
 export const updateButton = (page) => page.getByRole('button', { name: 'Update', exact: true });
 
 export async function screenshot(page, name) {
