@@ -1,6 +1,7 @@
 // The presence monitor: what the dialog says about the programming unit and the controller
 // behind it, and whether Update may be pressed.
 #include "app/app.h"
+#include "app/record.h"
 #include "app/texts.h"
 #include "catalogue/catalogue.h"
 #include "link/device_link.h"
@@ -186,6 +187,7 @@ int32_t HandleDeviceChange(uint32_t event, const void* broadcast)
 
     DeviceBroadcast fields = {0, nullptr};
     if (broadcast != nullptr) g_Ui->ReadBroadcast(broadcast, &fields);
+    if (fields.DeviceType == DEVTYP_DEVICEINTERFACE) RecordDeviceEvent(event == DBT_DEVICEARRIVAL_);
     if (g_Run.FlashCommands) {
         Defer(event, fields);
         return 1;

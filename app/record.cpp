@@ -1,0 +1,318 @@
+// The recording HID table: every call goes on to the forwarded table unchanged; reports, pauses
+// and the unit's facts are kept in memory for the record's text.
+#include "app/record.h"
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "app/app.h"
+#include "catalogue/catalogue.h"
+#include "link/device_link.h"
+#include "resources/version.h"
+
+namespace {
+
+// The largest report descriptor a HID device may have.
+constexpr uint32_t DESCRIPTOR_CAPACITY = 4096;
+constexpr uint32_t VERSION_TEXT_SIZE = 32;
+
+struct Recorder {
+    const HidPlatform* Forwarded;
+    bool Active;  // between StartRecord and StopRecord; the table forwards either way
+    RecordSettings Settings;
+    uint64_t StartMs;
+    uint32_t LastError;  // the forwarded table's, taken right after each call it answers
+    // The first programming unit opened since the start.
+    PlatformHandle UnitHandle;
+    bool UnitKnown;
+    uint16_t VendorId, ProductId;
+    uint16_t InputLength, OutputLength;
+    uint8_t Descriptor[DESCRIPTOR_CAPACITY];
+    uint32_t DescriptorLength;
+    std::string Events;
+    std::string Text;
+};
+
+Recorder g_Record;
+
+// The core tells events and outcomes whether or not a record is being made.
+bool Recording() { return g_Record.Active; }
+
+void Append(std::string* out, const char* format, ...)
+{
+    char line[256];
+    va_list arguments;
+    va_start(arguments, format);
+    int length = std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    if (length > 0) out->append(line, static_cast<size_t>(length) < sizeof line ? length : sizeof line - 1);
+}
+
+void AppendBytes(std::string* out, const uint8_t* bytes, uint32_t length)
+{
+    static const char kHex[] = "0123456789abcdef";
+    for (uint32_t i = 0; i < length; ++i) {
+        char hex[3] = {' ', kHex[bytes[i] >> 4], kHex[bytes[i] & 15]};
+        out->append(hex, 3);
+    }
+}
+
+// "<ms> " of an event line.
+void StartEvent()
+{
+    Append(&g_Record.Events, "%" PRIu64 " ", g_Record.Forwarded->Milliseconds() - g_Record.StartMs);
+}
+
+void AppendControllerVersion(std::string* out, uint16_t version)
+{
+    if (version == FIRMWARE_VERSION_NONE) {
+        out->append("none");
+        return;
+    }
+    char16_t text[VERSION_TEXT_SIZE];
+    FormatControllerVersion(version, text, VERSION_TEXT_SIZE);
+    for (uint32_t i = 0; i < VERSION_TEXT_SIZE && text[i] != 0; ++i) out->push_back(static_cast<char>(text[i]));
+}
+
+void Take() { g_Record.LastError = g_Record.Forwarded->LastError(); }
+
+InterfaceList RecordOpenInterfaceList(void)
+{
+    InterfaceList list = g_Record.Forwarded->OpenInterfaceList();
+    Take();
+    return list;
+}
+
+int32_t RecordGetInterfacePath(InterfaceList list, uint32_t index, char16_t* path, uint32_t capacity)
+{
+    int32_t length = g_Record.Forwarded->GetInterfacePath(list, index, path, capacity);
+    Take();
+    return length;
+}
+
+void RecordCloseInterfaceList(InterfaceList list)
+{
+    g_Record.Forwarded->CloseInterfaceList(list);
+    Take();
+}
+
+PlatformHandle RecordOpen(const char16_t* path)
+{
+    PlatformHandle handle = g_Record.Forwarded->Open(path);
+    Take();
+    return handle;
+}
+
+bool RecordGetIds(PlatformHandle handle, uint16_t* vendorId, uint16_t* productId)
+{
+    bool read = g_Record.Forwarded->GetIds(handle, vendorId, productId);
+    Take();
+    bool unit = read && *vendorId == UNIT_VENDOR_ID &&
+                (*productId == PRODUCT_ID_DIALPUCK || *productId == PRODUCT_ID_SETBOX);
+    if (unit && Recording() && !g_Record.UnitKnown) {
+        g_Record.UnitKnown = true;
+        g_Record.UnitHandle = handle;
+        g_Record.VendorId = *vendorId;
+        g_Record.ProductId = *productId;
+        if (g_Record.Settings.ReadDescriptor != nullptr) {
+            g_Record.DescriptorLength =
+                g_Record.Settings.ReadDescriptor(handle, g_Record.Descriptor, DESCRIPTOR_CAPACITY);
+            if (g_Record.DescriptorLength > DESCRIPTOR_CAPACITY) g_Record.DescriptorLength = 0;
+        }
+    }
+    return read;
+}
+
+bool RecordGetReportLengths(PlatformHandle handle, uint16_t* inputLength, uint16_t* outputLength)
+{
+    bool read = g_Record.Forwarded->GetReportLengths(handle, inputLength, outputLength);
+    Take();
+    if (read && g_Record.UnitKnown && handle == g_Record.UnitHandle && g_Record.InputLength == 0) {
+        g_Record.InputLength = *inputLength;
+        g_Record.OutputLength = *outputLength;
+    }
+    return read;
+}
+
+bool RecordClaim(PlatformHandle handle)
+{
+    bool claimed = g_Record.Forwarded->Claim(handle);
+    Take();
+    return claimed;
+}
+
+bool RecordDiscardInput(PlatformHandle handle)
+{
+    bool discarded = g_Record.Forwarded->DiscardInput(handle);
+    Take();
+    return discarded;
+}
+
+bool RecordWriteReport(PlatformHandle handle, const uint8_t* report, uint32_t length, uint32_t timeoutMs)
+{
+    bool written = g_Record.Forwarded->WriteReport(handle, report, length, timeoutMs);
+    Take();
+    if (!Recording()) return written;
+    StartEvent();
+    g_Record.Events.push_back('>');
+    AppendBytes(&g_Record.Events, report, report != nullptr ? length : 0);
+    if (!written) Append(&g_Record.Events, " failed 0x%08" PRIx32, g_Record.LastError);
+    g_Record.Events.push_back('\n');
+    return written;
+}
+
+bool RecordReadReport(PlatformHandle handle, uint8_t* report, uint32_t length, uint32_t timeoutMs)
+{
+    bool read = g_Record.Forwarded->ReadReport(handle, report, length, timeoutMs);
+    Take();
+    if (!Recording()) return read;
+    StartEvent();
+    g_Record.Events.push_back('<');
+    if (read) {
+        AppendBytes(&g_Record.Events, report, length);
+    } else {
+        Append(&g_Record.Events, " failed 0x%08" PRIx32, g_Record.LastError);
+    }
+    g_Record.Events.push_back('\n');
+    return read;
+}
+
+void RecordClose(PlatformHandle handle)
+{
+    g_Record.Forwarded->Close(handle);
+    Take();
+    // A handle's number may come back for another interface.
+    if (g_Record.UnitKnown && handle == g_Record.UnitHandle) g_Record.UnitHandle = INVALID_PLATFORM_HANDLE;
+}
+
+void RecordSleep(uint32_t milliseconds)
+{
+    if (Recording()) {
+        StartEvent();
+        Append(&g_Record.Events, "pause %" PRIu32 "\n", milliseconds);
+    }
+    g_Record.Forwarded->Sleep(milliseconds);
+}
+
+uint32_t RecordLastError(void) { return g_Record.LastError; }
+
+uint64_t RecordMilliseconds(void) { return g_Record.Forwarded->Milliseconds(); }
+
+bool RecordIsSimulation(void) { return g_Record.Forwarded->IsSimulation(); }
+
+void ForgetUnit()
+{
+    g_Record.UnitKnown = false;
+    g_Record.UnitHandle = INVALID_PLATFORM_HANDLE;
+    g_Record.VendorId = g_Record.ProductId = 0;
+    g_Record.InputLength = g_Record.OutputLength = 0;
+    g_Record.DescriptorLength = 0;
+}
+
+}  // namespace
+
+void StartRecord(const HidPlatform* forwarded, const RecordSettings& settings)
+{
+    g_Record.Forwarded = forwarded;
+    g_Record.Settings = settings;
+    g_Record.Active = true;
+    g_Record.Text.clear();
+    RestartRecord();
+}
+
+void StopRecord() { g_Record.Active = false; }
+
+void RestartRecord()
+{
+    if (!Recording()) return;
+    g_Record.StartMs = g_Record.Forwarded->Milliseconds();
+    g_Record.LastError = g_Record.Forwarded->LastError();
+    g_Record.Events.clear();
+    ForgetUnit();
+}
+
+void RecordDeviceEvent(bool arrival)
+{
+    if (!Recording()) return;
+    StartEvent();
+    g_Record.Events.append(arrival ? "arrival\n" : "removal\n");
+}
+
+const char* RecordStepName(UpdateStep step)
+{
+    switch (step) {
+    case UPDATE_STEP_NONE: return "none";
+    case UPDATE_STEP_NO_UNIT: return "no-unit";
+    case UPDATE_STEP_CONTROLLER_CHANGED: return "controller-changed";
+    case UPDATE_STEP_NO_IMAGE: return "no-image";
+    case UPDATE_STEP_TEST_IMAGES: return "test-images";
+    case UPDATE_STEP_IMAGE_DAMAGED: return "image-damaged";
+    case UPDATE_STEP_LOCK: return "lock";
+    case UPDATE_STEP_PROTECT_OFF: return "protect-off";
+    case UPDATE_STEP_ERASE: return "erase";
+    case UPDATE_STEP_ADDRESS: return "address";
+    case UPDATE_STEP_BLOCK: return "block";
+    case UPDATE_STEP_PROTECT_ON: return "protect-on";
+    }
+    return "unknown";
+}
+
+void RecordUpdateOutcome(const UpdateOutcome& outcome)
+{
+    if (!Recording()) return;
+    StartEvent();
+    switch (outcome.End) {
+    case UPDATE_SUCCEEDED:
+        g_Record.Events.append("outcome success firmware ");
+        break;
+    case UPDATE_DECLINED_AT_WARNING:
+    case UPDATE_DECLINED_AT_REINSTALL:
+        g_Record.Events.append("outcome declined\n");
+        return;
+    case UPDATE_FAILED:
+        Append(&g_Record.Events, "outcome failure %s 0x%08" PRIx32 "-0x%08" PRIx32 " firmware ",
+               RecordStepName(outcome.FailedStep), static_cast<uint32_t>(outcome.Result.Code), outcome.SystemError);
+        break;
+    }
+    AppendControllerVersion(&g_Record.Events, outcome.FirmwareAfter);
+    g_Record.Events.push_back('\n');
+}
+
+const char* RecordText(size_t* length)
+{
+    std::string& text = g_Record.Text;
+    text.clear();
+    Append(&text, "velquor-record %" PRIu32 "\n", RECORD_FORMAT_VERSION);
+    Append(&text, "updater %s\n", UpdaterVersion());
+    text.append("firmware ");
+    AppendControllerVersion(&text, CARRIED_FIRMWARE_VERSION);
+    text.push_back('\n');
+    const RecordSettings& settings = g_Record.Settings;
+    text.append("front-end ").append(settings.FrontEnd != nullptr ? settings.FrontEnd : "").push_back('\n');
+    text.append("edge ").append(settings.Edge != nullptr ? settings.Edge : "").push_back('\n');
+    if (settings.Scenario != nullptr) text.append("scenario ").append(settings.Scenario).push_back('\n');
+    text.append("command ").append(settings.Command != nullptr ? settings.Command : "").push_back('\n');
+    if (g_Record.UnitKnown) {
+        Append(&text, "unit %04x:%04x input %u output %u\n", g_Record.VendorId, g_Record.ProductId,
+               g_Record.InputLength, g_Record.OutputLength);
+    } else {
+        text.append("unit none\n");
+    }
+    if (g_Record.UnitKnown && g_Record.DescriptorLength > 0) {
+        text.append("descriptor");
+        AppendBytes(&text, g_Record.Descriptor, g_Record.DescriptorLength);
+        text.push_back('\n');
+    }
+    text.append(g_Record.Events);
+    if (length != nullptr) *length = text.size();
+    return text.c_str();
+}
+
+const HidPlatform kRecordHidPlatform = {
+    RecordOpenInterfaceList, RecordGetInterfacePath, RecordCloseInterfaceList, RecordOpen,
+    RecordGetIds,            RecordGetReportLengths, RecordClaim,              RecordDiscardInput,
+    RecordWriteReport,       RecordReadReport,       RecordClose,              RecordSleep,
+    RecordLastError,         RecordMilliseconds,     RecordIsSimulation,
+};

@@ -1,0 +1,104 @@
+// The record of a run on the simulated unit: its header, every report the unit saw and every
+// reply it gave, in order, and how the update ended.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "app/record.h"
+#include "link/device_link.h"
+#include "link/flash_commands.h"
+#include "resources/resource_ids.h"
+#include "resources/version.h"
+#include "tests/support/recording_ui.h"
+#include "tests/support/sim_session.h"
+
+namespace {
+
+uint32_t FakeDescriptor(PlatformHandle, uint8_t* descriptor, uint32_t capacity)
+{
+    static const uint8_t kDescriptor[] = {0x06, 0xa0, 0xff, 0x09, 0x01};
+    if (capacity < sizeof kDescriptor) return 0;
+    for (uint32_t i = 0; i < sizeof kDescriptor; ++i) descriptor[i] = kDescriptor[i];
+    return sizeof kDescriptor;
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes)
+{
+    static const char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (uint8_t byte : bytes) text += {' ', kHex[byte >> 4], kHex[byte & 15]};
+    return text;
+}
+
+struct RecordCase {
+    const char* Scenario;
+    const char* UnitLines;  // the header's unit and descriptor lines
+    const char* Outcome;    // the outcome line without its time
+};
+
+class RecordTest : public ::testing::TestWithParam<RecordCase> {
+protected:
+    void TearDown() override
+    {
+        StopRecord();
+        CloseLink();
+    }
+    RecordingUi ui;
+};
+
+TEST_P(RecordTest, HoldsTheHeaderEveryReportAndTheOutcome)
+{
+    const RecordCase& row = GetParam();
+    StartRecording(&ui);
+    UseScenario(row.Scenario);
+    StartRecord(g_Hid, {"velquor-flash", "sim", row.Scenario, "update", FakeDescriptor});
+    SelectHidPlatform(&kRecordHidPlatform);
+    MainDialogInit(TEST_MAIN_WINDOW);
+    MainDialogCommand(IDC_UPDATE);
+
+    std::istringstream text(RecordText(nullptr));
+    std::string header, line;
+    while (text.peek() != EOF && !std::isdigit(text.peek()) && std::getline(text, line)) header += line + "\n";
+    EXPECT_EQ(header, std::string("velquor-record 1\nupdater ") + UpdaterVersion() +
+                          "\nfirmware 1.25\nfront-end velquor-flash\nedge sim\nscenario " + row.Scenario +
+                          "\ncommand update\n" + row.UnitLines);
+
+    // The body against what the simulated unit itself saw, request by request.
+    std::vector<SentRequest> sent = SentRequests();
+    size_t written = 0, read = 0, pauses = 0;
+    std::string outcome;
+    while (std::getline(text, line)) {
+        std::string event = line.substr(line.find(' ') + 1);
+        if (event.compare(0, 2, "> ") == 0) {
+            ASSERT_LT(written, sent.size());
+            EXPECT_EQ(event.substr(1), Hex(sent[written].Bytes)) << "request " << written;
+            ++written;
+        } else if (event.compare(0, 2, "< ") == 0) {
+            ++read;
+        } else if (event.compare(0, 6, "pause ") == 0) {
+            ++pauses;
+        } else if (event.compare(0, 8, "outcome ") == 0) {
+            outcome = event;
+        }
+    }
+    EXPECT_EQ(written, sent.size());
+    EXPECT_EQ(read, ReplyTimes().size());
+    EXPECT_EQ(outcome, row.Outcome);
+    // Each accepted block is followed by its pause.
+    EXPECT_GE(pauses, CountRequests(CMD_WRITE_DATA));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SimulatedUnit, RecordTest,
+    ::testing::Values(
+        RecordCase{"", "unit 21b8:0002 input 60 output 60\ndescriptor 06 a0 ff 09 01\n",
+                   "outcome success firmware 1.25"},
+        RecordCase{"unit=dialpuck,fail=block#5:refuse:7", "unit 21b8:0001 input 60 output 60\ndescriptor 06 a0 ff 09 01\n",
+                   "outcome failure block 0x00000007-0x00000000 firmware none"},
+        RecordCase{"unit=none", "unit none\n", "outcome failure no-unit 0xffffffff-0x00000000 firmware 0.0"}));
+
+}  // namespace
