@@ -169,6 +169,7 @@ int main()
     SetTextLanguage(JsStartLanguage() == 1 ? LANGUAGE_GERMAN : LANGUAGE_ENGLISH);
     SendPageTexts();
     if (!StartDemo()) SelectHidPlatform(&kWebHidPlatform);
+    StartPageRecord();
     SelectUiPlatform(&kWebUi);
     ResetLinkRecord();
     MainDialogInit(WEB_MAIN_WINDOW);

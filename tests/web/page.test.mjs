@@ -248,7 +248,7 @@ describe('the page itself', () => {
   // One real-time run that ends at a refused block, looked at on its way: the panel and the
   // warning box, the progress window before the first block (Escape and a close leave it open),
   // the tab's title while hidden, the transfer (Escape again), the failure box; axe-core at each.
-  test('the progress window from the first flash command, the tab\'s title, accessible all the way', async () => {
+  test('the progress window from the first flash command, the tab\'s title, the log, accessible all the way', async () => {
     const page = await openPage(browser, server.origin, 'sim=fail=block%23150:refuse:7&realtime=1');
     const progress = page.getByRole('dialog', { name: PROGRESS });
     const bar = progress.getByRole('progressbar', { name: PROGRESS });
@@ -290,6 +290,22 @@ describe('the page itself', () => {
     faults.failure = await accessibilityFaults(page);
     await answer(page, 'OK');
     assert.deepEqual(faults, { panel: [], warning: [], progress: [], failure: [] });
+
+    // The log of the visit: the header, every report (the refused block's reply the last one),
+    // the outcome with the step and both codes.
+    const [download] = await Promise.all([page.waitForEvent('download'), page.getByRole('button', { name: 'Save log' }).click()]);
+    assert.match(download.suggestedFilename(), /^velquor-log-[0-9T-]+\.txt$/);
+    const log = readFileSync(await download.path(), 'utf8');
+    const agent = await page.evaluate(() => navigator.userAgent);
+    assert.ok(log.startsWith('velquor-record 1\nupdater 2.0.0+test-images\nfirmware 1.25\nfront-end page\nedge sim\n'
+      + `scenario fail=block#150:refuse:7\ncommand page\nbrowser ${agent}\nunit 21b8:0002 input 60 output 60\n`), log.slice(0, 400));
+    const lines = log.trimEnd().split('\n');
+    const writes = lines.filter((line) => /^\d+ > 01( [0-9a-f]{2}){59}$/.test(line));
+    const reads = lines.filter((line) => /^\d+ < 02( [0-9a-f]{2}){59}$/.test(line));
+    assert.ok(writes.length > 150 && reads.length === writes.length, `${writes.length} written, ${reads.length} read`);
+    assert.match(lines.at(-1), /^\d+ outcome failure block 0x00000007-0x00000000 firmware none$/);
+    const times = lines.filter((line) => /^\d+ /.test(line)).map((line) => Number(line.split(' ')[0]));
+    assert.deepEqual(times, [...times].sort((a, b) => a - b), 'times only rise');
     assert.deepEqual(page.errors, []);
     await page.context().close();
   });

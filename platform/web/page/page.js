@@ -533,6 +533,7 @@ const VelquorPage = (() => {
     texts = pageTexts;
     document.documentElement.lang = texts.languageCode;
     document.getElementById('connect').textContent = texts.connect;
+    document.getElementById('save-log').textContent = texts.saveLog;
     document.querySelector('label[for="language"]').textContent = texts.language;
     const note = document.getElementById('note');
     if (note.dataset.key) showNote(note.dataset.key, note.dataset.detail);
@@ -558,6 +559,23 @@ const VelquorPage = (() => {
     language.value = texts.languageCode;
     if (!hid && document.getElementById('demo').hidden) showNote(window.isSecureContext ? 'noWebHid' : 'insecure');
     document.getElementById('connect').disabled = !hid;
+    document.getElementById('save-log').disabled = false;
+  }
+
+  // ---- The log ---------------------------------------------------------------------------------------
+  // "Save log": the updater's record of this visit (its version, the browser, the unit, every
+  // report with its time, every outcome) as a text file, whenever it is pressed.
+  function saveLog() {
+    const text = Module.UTF8ToString(Module._velquor_record_text());
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(new Blob([text], { type: 'text/plain;charset=utf-8' }));
+    const now = new Date();
+    const stamp = new Date(now.getTime() - now.getTimezoneOffset() * 60000).toISOString().slice(0, 19).replace(/:/g, '-');
+    link.download = `velquor-log-${stamp}.txt`;
+    document.body.append(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
   }
 
   // ---- Images ----------------------------------------------------------------------------------------
@@ -583,6 +601,7 @@ const VelquorPage = (() => {
   window.addEventListener('DOMContentLoaded', () => {
     document.querySelector('[data-control="IDC_UPDATE"]').addEventListener('click', () => post({ kind: 'update' }));
     document.getElementById('connect').addEventListener('click', connectUnit);
+    document.getElementById('save-log').addEventListener('click', saveLog);
     document.getElementById('language').addEventListener('change', (event) => {
       const german = event.target.value === 'de';
       const address = new URL(location.href);
