@@ -48,14 +48,15 @@ export async function startBrowser(extraArgs = []) {
 }
 
 // Opens the page; `query` is the address's query (sim=..., lang=...). Fails on a script error.
-export async function openPage(browser, origin, query, { locale = 'en-US', viewport = { width: 1000, height: 720 } } = {}) {
+// `timeout`: the limit of the load, in ms (the VM's first load is slow).
+export async function openPage(browser, origin, query, { locale = 'en-US', viewport = { width: 1000, height: 720 }, timeout = 30000 } = {}) {
   const context = await browser.newContext({ locale, viewport });
   const page = await context.newPage();
   const errors = [];
   page.on('pageerror', (error) => errors.push(error.message));
   page.errors = errors;
-  await page.goto(`${origin}/${query ? `?${query}` : ''}`);
-  await page.waitForFunction(() => !document.body.classList.contains('loading'));
+  await page.goto(`${origin}/${query ? `?${query}` : ''}`, { timeout });
+  await page.waitForFunction(() => !document.body.classList.contains('loading'), null, { timeout });
   return page;
 }
 
