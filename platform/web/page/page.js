@@ -42,6 +42,12 @@ const VelquorPage = (() => {
       timerWorker.postMessage({ id, ms });
     });
   }
+  // A time limit: `limit.passed` resolves after `ms` unless `limit.end()` called it off first.
+  function timeLimit(ms) {
+    const id = nextTimer;
+    const passed = after(ms);
+    return { passed, end: () => { if (timers.delete(id)) timerWorker.postMessage({ id, cancel: true }); } };
+  }
   // Never shorter than asked: a timer that fires early is waited out.
   async function sleep(ms) {
     const end = performance.now() + ms;
@@ -259,7 +265,10 @@ const VelquorPage = (() => {
     const sent = handle.device.sendReport(report[0], report.subarray(1)).then(
       () => 0,
       () => (gone.has(handle.device) ? core.errors.deviceNotConnected : core.errors.genFailure));
-    return Promise.race([sent, after(timeoutMs).then(() => core.errors.timeout)]);
+    const limit = timeLimit(timeoutMs);
+    const result = await Promise.race([sent, limit.passed.then(() => core.errors.timeout)]);
+    limit.end();
+    return result;
   }
 
   // The next input report as `length` bytes, id byte first and zeros after a shorter report;
@@ -272,7 +281,9 @@ const VelquorPage = (() => {
       if (gone.has(handle.device)) return core.errors.deviceNotConnected;
       const left = deadline - performance.now();
       if (left <= 0) return core.errors.timeout;
-      await Promise.race([new Promise((resolve) => { handle.waiter = resolve; }), after(Math.ceil(left))]);
+      const limit = timeLimit(Math.ceil(left));
+      await Promise.race([new Promise((resolve) => { handle.waiter = resolve; }), limit.passed]);
+      limit.end();
       handle.waiter = null;
     }
     const report = handle.queue.shift();
