@@ -295,6 +295,13 @@ const char* RecordText(size_t* length)
     text.append("edge ").append(settings.Edge != nullptr ? settings.Edge : "").push_back('\n');
     if (settings.Scenario != nullptr) text.append("scenario ").append(settings.Scenario).push_back('\n');
     text.append("command ").append(settings.Command != nullptr ? settings.Command : "").push_back('\n');
+    if (settings.Browser != nullptr) {
+        // One line whatever the browser says: a control character becomes a blank.
+        text.append("browser ");
+        for (const char* c = settings.Browser; *c != '\0'; ++c)
+            text.push_back(static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f ? ' ' : *c);
+        text.push_back('\n');
+    }
     if (g_Record.UnitKnown) {
         Append(&text, "unit %04x:%04x input %u output %u\n", g_Record.VendorId, g_Record.ProductId,
                g_Record.InputLength, g_Record.OutputLength);

@@ -13,6 +13,7 @@
 //   edge hidraw                       hidraw | win32 | webhid | sim
 //   scenario fail=block#5:refuse:7    only with the simulated unit
 //   command update
+//   browser Mozilla/5.0 (X11; ...   the page only: the browser's user agent
 //   unit 21b8:0002 input 60 output 60 the first programming unit opened; "unit none" without one
 //   descriptor 06 a0 ff ...           the unit's report descriptor, where the edge can read it
 //   0 > 01 10 00 ...                  a report written (<ms since the start> > <bytes>)
@@ -44,6 +45,9 @@ struct RecordSettings {
     // Reads the report descriptor of an open interface where the edge can: its length in bytes
     // (at most `capacity`), 0 when it can't. nullptr for an edge that never can.
     uint32_t (*ReadDescriptor)(PlatformHandle handle, uint8_t* descriptor, uint32_t capacity);
+    // The page: the browser's user agent, written as the line "browser <agent>" after the
+    // command's; nullptr elsewhere (and no line).
+    const char* Browser;
 };
 
 // Makes kRecordHidPlatform forward to `forwarded` and starts an empty record; the time count

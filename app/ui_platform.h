@@ -26,6 +26,8 @@ struct DeviceBroadcast {
 constexpr uint32_t BOX_OK = 0x00, BOX_OKCANCEL = 0x01, BOX_YESNO = 0x04;
 constexpr uint32_t BOX_ICONERROR = 0x10, BOX_ICONWARNING = 0x30, BOX_ICONINFORMATION = 0x40;
 constexpr int32_t ANSWER_OK = 1, ANSWER_CANCEL = 2, ANSWER_YES = 6, ANSWER_NO = 7;
+// The parts of the flags: the buttons, the icon.
+constexpr uint32_t BOX_TYPE_MASK = 0x0F, BOX_ICON_MASK = 0xF0;
 
 struct UiPlatform {
     // Loads text `id` in the user-interface language into `buffer` (capacity in UTF-16 units,

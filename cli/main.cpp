@@ -245,7 +245,7 @@ int main(int argc, char** argv)
         }
     }
     if (options.RecordPath != nullptr || options.ReplayPath != nullptr) {
-        StartRecord(hid, {kFrontEnd, edge, options.Scenario, CommandName(options.Command), readDescriptor});
+        StartRecord(hid, {kFrontEnd, edge, options.Scenario, CommandName(options.Command), readDescriptor, nullptr});
         hid = &kRecordHidPlatform;
     }
     if (options.Trace) {

@@ -173,15 +173,15 @@ bool NothingMore(Parser* p, Cursor* c)
     return AtEnd(rest) || Fail(p, "expected the end of the line", rest);
 }
 
-// The header, one key per line in this order; scenario and descriptor may be left out.
-enum HeaderKey { KEY_VERSION, KEY_UPDATER, KEY_FIRMWARE, KEY_FRONT_END, KEY_EDGE, KEY_SCENARIO, KEY_COMMAND, KEY_UNIT, KEY_DESCRIPTOR, KEY_BODY };
+// The header, one key per line in this order; scenario, browser and descriptor may be left out.
+enum HeaderKey { KEY_VERSION, KEY_UPDATER, KEY_FIRMWARE, KEY_FRONT_END, KEY_EDGE, KEY_SCENARIO, KEY_COMMAND, KEY_BROWSER, KEY_UNIT, KEY_DESCRIPTOR, KEY_BODY };
 const char* const kKeyNames[] = {"velquor-record", "updater", "firmware", "front-end", "edge",
-                                 "scenario", "command", "unit", "descriptor"};
+                                 "scenario", "command", "browser", "unit", "descriptor"};
 const char* const kExpected[] = {
     "expected 'velquor-record 1' (this is no record)", "expected 'updater <version>'",
     "expected 'firmware <version>'", "expected 'front-end <name>'",
     "expected 'edge hidraw', 'edge win32', 'edge webhid' or 'edge sim'", "expected 'scenario <text>' or 'command <name>'",
-    "expected 'command <name>'", "expected 'unit <vendor>:<product> input <n> output <n>' or 'unit none'",
+    "expected 'command <name>'", "expected 'browser <agent>' or 'unit ...'", "expected 'unit <vendor>:<product> input <n> output <n>' or 'unit none'",
     "expected 'descriptor <bytes>' or the first event"};
 
 bool ParseUnit(Parser* p, Cursor c, Cursor line)
@@ -233,6 +233,7 @@ bool ParseHeaderLine(Parser* p, Cursor line, HeaderKey* key)
     }
     // Keys that may be left out: the scenario (edges other than sim) and the descriptor.
     if (*key == KEY_SCENARIO && !WordIs(word, "scenario")) *key = KEY_COMMAND;
+    if (*key == KEY_BROWSER && !WordIs(word, "browser")) *key = KEY_UNIT;
     if (*key == KEY_DESCRIPTOR && !WordIs(word, "descriptor")) {
         *key = KEY_BODY;
         return true;  // the caller parses the line as the first event
@@ -270,6 +271,10 @@ bool ParseHeaderLine(Parser* p, Cursor line, HeaderKey* key)
     case KEY_SCENARIO:
         r->HasScenario = true;
         r->Scenario.At = KeepText(p, c);
+        break;
+    case KEY_BROWSER:
+        r->HasBrowser = true;
+        r->Browser.At = KeepText(p, c);
         break;
     case KEY_UNIT:
         if (!ParseUnit(p, c, line)) return false;

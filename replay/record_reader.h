@@ -47,6 +47,8 @@ struct Record {
     bool HasScenario;
     RecordField Scenario;
     RecordField Command;
+    bool HasBrowser;               // a page's record: the browser's user agent
+    RecordField Browser;
     bool HasUnit;                  // false: "unit none"
     uint16_t VendorId, ProductId;
     uint16_t InputLength, OutputLength;

@@ -736,6 +736,15 @@ const ChangedRecordCase kChangedRecords[] = {
                 text.substr(LineStart(text, 12));
      },
      {"--yes", "update"}, 1},
+    // The page's log: its own command and the browser's line, replayed with any command.
+    {"a_page_log",
+     [](const std::string& text, std::string* expected) {
+         *expected = "";
+         size_t command = text.find("\ncommand update\n");
+         return text.substr(0, command) + "\ncommand page\nbrowser Mozilla/5.0 (X11; Linux x86_64) Chrome/120\n" +
+                text.substr(command + 16);
+     },
+     {"--yes", "update"}, 1},
     {"cut_in_mid_line",
      [](const std::string& text, std::string* expected) {
          *expected = "line 11: the record ends in the middle of this line (it was cut off)";

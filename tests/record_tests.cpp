@@ -55,7 +55,7 @@ TEST_P(RecordTest, HoldsTheHeaderEveryReportAndTheOutcome)
     const RecordCase& row = GetParam();
     StartRecording(&ui);
     UseScenario(row.Scenario);
-    StartRecord(g_Hid, {"velquor-flash", "sim", row.Scenario, "update", FakeDescriptor});
+    StartRecord(g_Hid, {"velquor-flash", "sim", row.Scenario, "update", FakeDescriptor, nullptr});
     SelectHidPlatform(&kRecordHidPlatform);
     MainDialogInit(TEST_MAIN_WINDOW);
     MainDialogCommand(IDC_UPDATE);

@@ -14,13 +14,12 @@
 
 #include "link/hid_platform.h"
 #include "platform/web/page.h"
+#include "sim/sim_unit.h"
 
 namespace {
 
 uint32_t g_LastError = 0;
 
-constexpr uint32_t ERROR_INVALID_HANDLE_ = 6;
-// 87: a call without its buffers.
 
 // ---- The page's side ------------------------------------------------------------------------
 
@@ -105,7 +104,7 @@ void CloseInterfaceList(InterfaceList list) { JsCloseList(static_cast<int32_t>(l
 
 PlatformHandle Open(const char16_t* path)
 {
-    int32_t handle = path != nullptr ? JsOpen(path) : -static_cast<int32_t>(ERROR_INVALID_HANDLE_);
+    int32_t handle = path != nullptr ? JsOpen(path) : -static_cast<int32_t>(SIM_ERROR_INVALID_HANDLE);
     if (handle <= 0) {
         g_LastError = static_cast<uint32_t>(-handle);
         return INVALID_PLATFORM_HANDLE;
@@ -116,13 +115,13 @@ PlatformHandle Open(const char16_t* path)
 
 bool GetIds(PlatformHandle handle, uint16_t* vendorId, uint16_t* productId)
 {
-    if (vendorId == nullptr || productId == nullptr) return Done(87);
+    if (vendorId == nullptr || productId == nullptr) return Done(SIM_ERROR_INVALID_PARAMETER);
     return Done(JsIds(HandleOf(handle), vendorId, productId));
 }
 
 bool GetReportLengths(PlatformHandle handle, uint16_t* inputLength, uint16_t* outputLength)
 {
-    if (inputLength == nullptr || outputLength == nullptr) return Done(87);
+    if (inputLength == nullptr || outputLength == nullptr) return Done(SIM_ERROR_INVALID_PARAMETER);
     return Done(JsLengths(HandleOf(handle), inputLength, outputLength));
 }
 
@@ -134,13 +133,13 @@ bool DiscardInput(PlatformHandle handle) { return Done(JsDiscard(HandleOf(handle
 
 bool WriteReport(PlatformHandle handle, const uint8_t* report, uint32_t length, uint32_t timeoutMs)
 {
-    if (report == nullptr || length == 0) return Done(87);
+    if (report == nullptr || length == 0) return Done(SIM_ERROR_INVALID_PARAMETER);
     return Done(JsWrite(HandleOf(handle), report, length, timeoutMs));
 }
 
 bool ReadReport(PlatformHandle handle, uint8_t* report, uint32_t length, uint32_t timeoutMs)
 {
-    if (report == nullptr || length == 0) return Done(87);
+    if (report == nullptr || length == 0) return Done(SIM_ERROR_INVALID_PARAMETER);
     return Done(JsRead(HandleOf(handle), report, length, timeoutMs));
 }
 

@@ -165,9 +165,11 @@ uint64_t PageMilliseconds() { return static_cast<uint64_t>(JsNow()); }
 
 int main()
 {
+    SendCoreNumbers();
     SetTextLanguage(JsStartLanguage() == 1 ? LANGUAGE_GERMAN : LANGUAGE_ENGLISH);
     SendPageTexts();
     if (!StartDemo()) SelectHidPlatform(&kWebHidPlatform);
+    StartPageRecord();
     SelectUiPlatform(&kWebUi);
     ResetLinkRecord();
     MainDialogInit(WEB_MAIN_WINDOW);

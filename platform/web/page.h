@@ -49,3 +49,10 @@ constexpr UiWindow WEB_PROGRESS_WINDOW = 2;
 
 // Shows a modal box and returns its number; its answer comes as PAGE_EVENT_ANSWER.
 int32_t PageShowBox(const char16_t* text, const char16_t* caption, uint32_t flags);
+
+// Hands the page the core's numbers it shares (core_numbers.cpp); the first call of main().
+void SendCoreNumbers();
+
+// Puts the recording HID table (app/record.h) in front of the one selected, for "Save log"
+// (record_web.cpp); its text is velquor_record_text().
+void StartPageRecord();

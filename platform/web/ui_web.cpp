@@ -30,7 +30,9 @@ EM_JS(int32_t, JsShowBox, (const char16_t* text, const char16_t* caption, uint32
 EM_JS(void, JsOpenProgress, (const char16_t* title), { VelquorPage.openProgress(UTF16ToString(title)); });
 EM_JS(void, JsSetProgress, (uint32_t position, const char* line), { VelquorPage.setProgress(position, UTF8ToString(line)); });
 EM_JS(void, JsCloseProgress, (), { VelquorPage.closeProgress(); });
-EM_JS(void, JsFlashCommands, (bool on), { VelquorPage.flashCommands(on); });
+// On: the flash commands begin, and the progress window opens with `title` (its bar without a
+// value until the first block); off: they have ended, and it closes.
+EM_JS(void, JsFlashCommands, (bool on, const char16_t* title), { VelquorPage.flashCommands(on, UTF16ToString(title)); });
 
 // The progress window of the run under way, for its line's figures.
 struct Progress {
@@ -38,8 +40,13 @@ struct Progress {
     uint32_t Updates;      // SetProgressPosition calls; the first is the initial 0
     uint32_t TotalBlocks;
     uint64_t StartMs;      // the window opened: the transfer began
+    uint32_t Shown;        // the position last handed to the page, and when
+    uint64_t ShownMs;
 };
-Progress g_Progress = {false, 0, 0, 0};
+Progress g_Progress = {false, 0, 0, 0, 0, 0};
+// The page is handed the line when the percentage changes, else at most this often: the line's
+// figures (elapsed time, estimate) change by the second.
+constexpr uint64_t PROGRESS_LINE_MS = 100;
 uint64_t g_FlashStartMs = 0;  // the flash commands began: the update's elapsed time
 
 int32_t WebLoadText(uint32_t id, char16_t* buffer, int32_t capacity) { return LoadTableText(id, buffer, capacity); }
@@ -79,7 +86,7 @@ bool WebGetWindowRect(UiWindow, UiRect* rect)
 
 UiWindow WebCreateProgressWindow(UiWindow, const char16_t* title, int32_t, int32_t, int32_t, int32_t)
 {
-    g_Progress = Progress{true, 0, PlannedTransferBlocks(), PageMilliseconds()};
+    g_Progress = Progress{true, 0, PlannedTransferBlocks(), PageMilliseconds(), 0, 0};
     JsOpenProgress(title);
     return WEB_PROGRESS_WINDOW;
 }
@@ -89,6 +96,9 @@ void WebSetProgressPosition(UiWindow window, uint32_t position)
     if (window != WEB_PROGRESS_WINDOW || !g_Progress.Open) return;
     ++g_Progress.Updates;
     uint64_t now = PageMilliseconds();
+    if (g_Progress.Updates > 1 && position == g_Progress.Shown && now - g_Progress.ShownMs < PROGRESS_LINE_MS) return;
+    g_Progress.Shown = position;
+    g_Progress.ShownMs = now;
     ProgressFigures figures = {position, g_Progress.Updates - 1, g_Progress.TotalBlocks, now - g_FlashStartMs,
                                now - g_Progress.StartMs};
     char line[128];
@@ -124,7 +134,9 @@ void WebEndDialog(UiWindow, intptr_t) {}
 void WebKeepResponsive(bool on)
 {
     if (on) g_FlashStartMs = PageMilliseconds();
-    JsFlashCommands(on);
+    char16_t title[TEXT_BUFFER_SIZE];
+    LoadTableText(TEXT_PROGRESS_TITLE, title, TEXT_BUFFER_SIZE);
+    JsFlashCommands(on, title);
 }
 
 }  // namespace

@@ -94,14 +94,15 @@ export function storedVersion(page) {
 }
 
 // Opens the page; `query` is the address's query (sim=..., lang=...). Fails on a script error.
-export async function openPage(browser, origin, query, { locale = 'en-US', viewport = { width: 1000, height: 720 } } = {}) {
+// `timeout`: the limit of the load, in ms (the VM's first load is slow).
+export async function openPage(browser, origin, query, { locale = 'en-US', viewport = { width: 1000, height: 720 }, timeout = 30000 } = {}) {
   const context = await browser.newContext({ locale, viewport });
   const page = await context.newPage();
   const errors = [];
   page.on('pageerror', (error) => errors.push(error.message));
   page.errors = errors;
-  await page.goto(`${origin}/${query ? `?${query}` : ''}`);
-  await page.waitForFunction(() => !document.body.classList.contains('loading'));
+  await page.goto(`${origin}/${query ? `?${query}` : ''}`, { timeout });
+  await page.waitForFunction(() => !document.body.classList.contains('loading'), null, { timeout });
   return page;
 }
 
@@ -114,9 +115,12 @@ export async function panel(page) {
 }
 export const hint = (page) => page.getByRole('main').locator('p[aria-live]').innerText();
 
+// A message box: a dialog with buttons (an error box is an alert dialog).
+export const boxes = (page) => page.getByRole('dialog').or(page.getByRole('alertdialog')).filter({ has: page.getByRole('button') });
+
 // The message box open now: its caption and text; null when none comes within `timeout`.
 export async function box(page, timeout = 20000) {
-  const dialog = page.getByRole('dialog').filter({ has: page.getByRole('button') });
+  const dialog = boxes(page);
   try {
     await dialog.waitFor({ timeout });
   } catch {
@@ -124,7 +128,7 @@ export async function box(page, timeout = 20000) {
   }
   return { caption: await dialog.getByRole('heading').innerText(), text: await dialog.locator('p').innerText() };
 }
-export const answer = (page, label) => page.getByRole('dialog').getByRole('button', { name: label, exact: true }).click();
+export const answer = (page, label) => boxes(page).getByRole('button', { name: label, exact: true }).click();
 export const updateButton = (page) => page.getByRole('button', { name: 'Update', exact: true });
 
 export async function screenshot(page, name) {

@@ -8,11 +8,12 @@ import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import http from 'node:http';
+import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import {
-  answer, box, hint, openPage, pageDir, panel, recordProgress, screenshot, servePage, startBrowser, startBrowserWithProfile,
-  storedVersion, updateButton,
+  answer, box, boxes, hint, openPage, pageDir, panel, recordProgress, screenshot, servePage, startBrowser,
+  startBrowserWithProfile, storedVersion, updateButton,
 } from './driver.mjs';
 
 const repo = resolve(new URL('../..', import.meta.url).pathname);
@@ -21,6 +22,24 @@ const READY = "A programming unit was found and is ready to update. To update to
 const SUCCESS = 'The update of the ESC was successful!';
 const FAILURE_HINT = 'Update failed. Please try again. If the error still appears, please contact the VELQUOR Service';
 const WARNING = "IMPORTANT: Don't interrupt update process!";
+const PROGRESS = 'Firmware update in progress, please wait...';
+const PREPARING = "Locking the programming unit, switching the ESC's write protection off and erasing the ESC. Don't unplug anything.";
+const axeSource = readFileSync(createRequire(import.meta.url).resolve('axe-core/axe.min.js'), 'utf8');
+
+// What axe-core finds serious or critical on the page as it stands, as "rule: targets" lines.
+async function accessibilityFaults(page) {
+  if (!(await page.evaluate(() => 'axe' in window))) await page.evaluate(axeSource);
+  const found = await page.evaluate(async () => (await axe.run(document, { resultTypes: ['violations'] })).violations
+    .filter((violation) => violation.impact === 'serious' || violation.impact === 'critical')
+    .map((violation) => `${violation.id}: ${violation.nodes.map((node) => node.target.join(' ')).join(', ')}`));
+  return found;
+}
+// The tab hidden behind another, as the page sees it.
+const hideTab = (page) => page.evaluate(() => {
+  Object.defineProperty(document, 'hidden', { configurable: true, get: () => true });
+  Object.defineProperty(document, 'visibilityState', { configurable: true, get: () => 'hidden' });
+  document.dispatchEvent(new Event('visibilitychange'));
+});
 
 let server;
 let browser;
@@ -113,7 +132,7 @@ describe('an update, every way it ends', () => {
         if (step === 'Escape') await page.keyboard.press('Escape');
         else await answer(page, step);
       }
-      await page.getByRole('dialog').filter({ has: page.getByRole('button') }).waitFor({ state: 'detached' });
+      await boxes(page).waitFor({ state: 'detached' });
       assert.ok((await hint(page)).startsWith(READY), 'nothing changed');
       assert.equal(await updateButton(page).isEnabled(), true);
       await page.context().close();
@@ -151,7 +170,7 @@ describe('an update, every way it ends', () => {
     });
     await screenshot(page, 'german-failure');
     await page.keyboard.press('Enter');
-    await page.getByRole('dialog').filter({ has: page.getByRole('button') }).waitFor({ state: 'detached' });
+    await boxes(page).waitFor({ state: 'detached' });
     await page.context().close();
   });
 });
@@ -236,6 +255,71 @@ describe('the page itself', () => {
     assert.ok(!loaded.some((path) => path.startsWith('/images/')), 'no image before an update');
     console.log(`FIGURE page loaded on opening: ${server.served.bytes - before} bytes over ${loaded.join(' ')}`);
     await context.close();
+  });
+
+  // One real-time run that ends at a refused block, looked at on its way: the panel and the
+  // warning box, the progress window before the first block (Escape and a close leave it open),
+  // the tab's title while hidden, the transfer (Escape again), the failure box; axe-core at each.
+  test('the progress window from the first flash command, the tab\'s title, the log, accessible all the way', async () => {
+    const page = await openPage(browser, server.origin, 'sim=fail=block%23150:refuse:7&realtime=1');
+    const progress = page.getByRole('dialog', { name: PROGRESS });
+    const bar = progress.getByRole('progressbar', { name: PROGRESS });
+    const faults = {};
+    faults.panel = await accessibilityFaults(page);
+    await updateButton(page).click();
+    assert.equal((await box(page)).caption, 'important note');
+    assert.ok(await page.getByRole('dialog', { name: 'important note' }).getByRole('button', { name: 'OK' }).evaluate((button) => button === document.activeElement), 'the focus in the box');
+    faults.warning = await accessibilityFaults(page);
+    await answer(page, 'OK');
+
+    // Erasing: the window is there, its bar has no value yet, its line says what happens.
+    await progress.waitFor({ timeout: 2000 });
+    assert.equal(await bar.evaluate((element) => element.position), -1, 'no value before the first block');
+    assert.equal(await progress.locator('p').first().innerText(), PREPARING);
+    assert.equal(await page.getByRole('status').innerText(), PREPARING);
+    faults.progress = await accessibilityFaults(page);
+    await page.keyboard.press('Escape');
+    await page.keyboard.press('Escape');
+    assert.equal(await progress.isVisible(), true, 'Escape left it open');
+    await page.evaluate(() => document.querySelector('dialog[open]').close());
+    await progress.waitFor({ timeout: 1000 });
+    await hideTab(page);
+    assert.equal(await page.title(), '0 % \u00b7 VELQUOR ORVANT QX FW Updater 1.25');
+
+    // The transfer: a percentage in the bar and in the title; Escape changes nothing.
+    await page.waitForFunction(() => document.querySelector('progress').value >= 2, null, { timeout: 10000 });
+    await page.keyboard.press('Escape');
+    assert.equal(await progress.isVisible(), true, 'Escape during the transfer left it open');
+    const percent = await bar.evaluate((element) => element.value);
+    assert.match(await page.title(), new RegExp(`^${percent} % \u00b7 VELQUOR`));
+    assert.match(await page.getByRole('status').innerText(), /^Written: \d+ %$/);
+
+    const failure = page.getByRole('alertdialog', { name: 'Update failed!' });
+    await failure.waitFor({ timeout: 15000 });
+    assert.equal(await failure.getAttribute('aria-describedby') !== null, true);
+    assert.equal(await progress.isVisible(), false);
+    assert.equal(await page.title(), 'VELQUOR ORVANT QX FW Updater 1.25', 'the title once the flash commands ended');
+    faults.failure = await accessibilityFaults(page);
+    await answer(page, 'OK');
+    assert.deepEqual(faults, { panel: [], warning: [], progress: [], failure: [] });
+
+    // The log of the visit: the header, every report (the refused block's reply the last one),
+    // the outcome with the step and both codes.
+    const [download] = await Promise.all([page.waitForEvent('download'), page.getByRole('button', { name: 'Save log' }).click()]);
+    assert.match(download.suggestedFilename(), /^velquor-log-[0-9T-]+\.txt$/);
+    const log = readFileSync(await download.path(), 'utf8');
+    const agent = await page.evaluate(() => navigator.userAgent);
+    assert.ok(log.startsWith('velquor-record 1\nupdater 2.0.0+test-images\nfirmware 1.25\nfront-end page\nedge sim\n'
+      + `scenario fail=block#150:refuse:7\ncommand page\nbrowser ${agent}\nunit 21b8:0002 input 60 output 60\n`), log.slice(0, 400));
+    const lines = log.trimEnd().split('\n');
+    const writes = lines.filter((line) => /^\d+ > 01( [0-9a-f]{2}){59}$/.test(line));
+    const reads = lines.filter((line) => /^\d+ < 02( [0-9a-f]{2}){59}$/.test(line));
+    assert.ok(writes.length > 150 && reads.length === writes.length, `${writes.length} written, ${reads.length} read`);
+    assert.match(lines.at(-1), /^\d+ outcome failure block 0x00000007-0x00000000 firmware none$/);
+    const times = lines.filter((line) => /^\d+ /.test(line)).map((line) => Number(line.split(' ')[0]));
+    assert.deepEqual(times, [...times].sort((a, b) => a - b), 'times only rise');
+    assert.deepEqual(page.errors, []);
+    await page.context().close();
   });
 });
 

@@ -10,22 +10,17 @@
 
 const VelquorPage = (() => {
   const UNIT_FILTERS = [{ vendorId: 0x21b8, productId: 1 }, { vendorId: 0x21b8, productId: 2 }];
-  // Windows' codes, so that a failure box reads as it does in the window.
-  const ERROR_FILE_NOT_FOUND = 2;
-  const ERROR_ACCESS_DENIED = 5;
-  const ERROR_INVALID_HANDLE = 6;
-  const ERROR_GEN_FAILURE = 31;
-  const ERROR_BUSY = 170;
-  const ERROR_DEVICE_NOT_CONNECTED = 1167;
-  const ERROR_TIMEOUT = 1460;
   // Input reports kept for a reader, as a HID stack keeps them; the oldest goes first.
   const QUEUE_LIMIT = 64;
-  // Event kinds (platform/web/page.h).
-  const EVENT_UPDATE = 1, EVENT_ARRIVED = 2, EVENT_REMOVED = 3, EVENT_ANSWER = 4, EVENT_LANGUAGE = 5;
-  // Message box flags and answers (app/ui_platform.h).
-  const BOX_OKCANCEL = 0x01, BOX_YESNO = 0x04, BOX_ICONERROR = 0x10, BOX_ICONWARNING = 0x30, BOX_ICONINFORMATION = 0x40;
-  const ANSWER_OK = 1, ANSWER_CANCEL = 2, ANSWER_YES = 6, ANSWER_NO = 7;
-  const CONTROL_UPDATE = 1002;
+  // The core's numbers, as the updater gives them when it starts (platform/web/core_numbers.cpp
+  // reads them off its headers): event kinds, box flags and answers, the Windows error codes
+  // its edges use (so that a failure box reads as it does in the window), control ids.
+  let core = null;
+  const controlNames = new Map();
+  function setCoreNumbers(numbers) {
+    core = numbers;
+    for (const [name, id] of Object.entries(core.controls)) controlNames.set(id, name);
+  }
 
   const hid = 'hid' in navigator && window.isSecureContext && VelquorStartup.hidAllowed() ? navigator.hid : null;
   let texts = {};
@@ -47,6 +42,12 @@ const VelquorPage = (() => {
       timers.set(id, resolve);
       timerWorker.postMessage({ id, ms });
     });
+  }
+  // A time limit: `limit.passed` resolves after `ms` unless `limit.end()` called it off first.
+  function timeLimit(ms) {
+    const id = nextTimer;
+    const passed = after(ms);
+    return { passed, end: () => { if (timers.delete(id)) timerWorker.postMessage({ id, cancel: true }); } };
   }
   // Never shorter than asked: a timer that fires early is waited out.
   async function sleep(ms) {
@@ -76,9 +77,12 @@ const VelquorPage = (() => {
       wake();
     }
   }
+  // Events are posted by name (the page may see a device before the updater has started) and
+  // handed over with the core's number for their kind.
   async function nextEvent() {
     while (events.length === 0) await new Promise((resolve) => { eventWaiter = resolve; });
-    return events.shift();
+    const event = events.shift();
+    return { ...event, kind: core.events[event.kind] };
   }
 
   // ---- Devices --------------------------------------------------------------------------------
@@ -142,12 +146,13 @@ const VelquorPage = (() => {
 
   async function hidOpen(path) {
     const device = byPath.get(path);
-    if (!device || gone.has(device)) return -ERROR_FILE_NOT_FOUND;
+    if (!device || gone.has(device)) return -core.errors.fileNotFound;
     if (!device.opened) {
       try {
         await device.open();
       } catch (e) {
-        return -ERROR_ACCESS_DENIED;
+        noteUnitProblem(device, onLinux ? 'nodeRefused' : 'openRefused', onLinux ? '' : e.message);
+        return -core.errors.accessDenied;
       }
     }
     device.addEventListener('inputreport', onInputReport);
@@ -158,8 +163,8 @@ const VelquorPage = (() => {
 
   function withHandle(id, use) {
     const handle = handles.get(id);
-    if (!handle) return ERROR_INVALID_HANDLE;
-    if (gone.has(handle.device)) return ERROR_DEVICE_NOT_CONNECTED;
+    if (!handle) return core.errors.invalidHandle;
+    if (gone.has(handle.device)) return core.errors.deviceNotConnected;
     return use(handle);
   }
 
@@ -196,23 +201,59 @@ const VelquorPage = (() => {
     });
   }
 
-  // Another tab or window of this page that holds the same unit is told by the browser's lock.
+  // Another tab or window of this page that holds the same unit is told by the browser's lock,
+  // one per unit: WebHID names no serial number, so a unit is its kind and its place among the
+  // granted units of that kind, which every tab of the page sees in the same order.
+  async function unitLockName(device) {
+    const same = (hid ? await hid.getDevices() : []).filter((other) => other.vendorId === device.vendorId
+      && other.productId === device.productId && other.productName === device.productName);
+    const place = Math.max(same.indexOf(device), 0);
+    return `velquor-unit:${hex4(device.vendorId)}:${hex4(device.productId)}:${device.productName}:${place}`;
+  }
   async function hidClaim(id) {
     const handle = handles.get(id);
-    if (!handle) return ERROR_INVALID_HANDLE;
+    if (!handle) return core.errors.invalidHandle;
     if (!navigator.locks) return 0;
     const device = handle.device;
-    const name = `velquor-unit:${hex4(device.vendorId)}:${hex4(device.productId)}:${device.productName}`;
+    const name = await unitLockName(device);
     return new Promise((resolve) => {
       navigator.locks.request(name, { ifAvailable: true }, (lock) => {
         if (!lock) {
-          resolve(ERROR_BUSY);
+          noteUnitProblem(device, 'inUse', '');
+          awaitUnit(device, name);
+          resolve(core.errors.busy);
           return undefined;
         }
+        noteUnitProblem(null);
         resolve(0);
         return new Promise((release) => { handle.release = release; });
       });
     });
+  }
+  // Waits for the unit's lock without taking it from anyone; once the other has let go, the unit
+  // is announced as if it had arrived, and the updater claims it.
+  const awaited = new Set();
+  function awaitUnit(device, name) {
+    if (awaited.has(name)) return;
+    awaited.add(name);
+    navigator.locks.request(name, () => {
+      awaited.delete(name);
+      if (!gone.has(device)) post({ kind: 'arrived', path: devicePath(device) });
+    });
+  }
+
+  // What keeps a unit from being used, in the note under the hint until the unit is taken up
+  // or pulled out.
+  let problemDevice = null;
+  const onLinux = /Linux/.test(navigator.userAgent) && !/Android|CrOS/.test(navigator.userAgent);
+  function noteUnitProblem(device, key, detail) {
+    if (device === null) {
+      if (problemDevice) showNote(null);
+      problemDevice = null;
+      return;
+    }
+    problemDevice = device;
+    showNote(key, detail);
   }
 
   function hidDiscard(id) {
@@ -225,25 +266,30 @@ const VelquorPage = (() => {
   // The report as the updater builds it, id byte first; WebHID takes the id apart.
   async function hidWrite(id, report, timeoutMs) {
     const handle = handles.get(id);
-    if (!handle) return ERROR_INVALID_HANDLE;
-    if (gone.has(handle.device)) return ERROR_DEVICE_NOT_CONNECTED;
+    if (!handle) return core.errors.invalidHandle;
+    if (gone.has(handle.device)) return core.errors.deviceNotConnected;
     const sent = handle.device.sendReport(report[0], report.subarray(1)).then(
       () => 0,
-      () => (gone.has(handle.device) ? ERROR_DEVICE_NOT_CONNECTED : ERROR_GEN_FAILURE));
-    return Promise.race([sent, after(timeoutMs).then(() => ERROR_TIMEOUT)]);
+      () => (gone.has(handle.device) ? core.errors.deviceNotConnected : core.errors.genFailure));
+    const limit = timeLimit(timeoutMs);
+    const result = await Promise.race([sent, limit.passed.then(() => core.errors.timeout)]);
+    limit.end();
+    return result;
   }
 
   // The next input report as `length` bytes, id byte first and zeros after a shorter report;
   // or the failure's code.
   async function hidRead(id, length, timeoutMs) {
     const handle = handles.get(id);
-    if (!handle) return ERROR_INVALID_HANDLE;
+    if (!handle) return core.errors.invalidHandle;
     const deadline = performance.now() + timeoutMs;
     while (handle.queue.length === 0) {
-      if (gone.has(handle.device)) return ERROR_DEVICE_NOT_CONNECTED;
+      if (gone.has(handle.device)) return core.errors.deviceNotConnected;
       const left = deadline - performance.now();
-      if (left <= 0) return ERROR_TIMEOUT;
-      await Promise.race([new Promise((resolve) => { handle.waiter = resolve; }), after(Math.ceil(left))]);
+      if (left <= 0) return core.errors.timeout;
+      const limit = timeLimit(Math.ceil(left));
+      await Promise.race([new Promise((resolve) => { handle.waiter = resolve; }), limit.passed]);
+      limit.end();
       handle.waiter = null;
     }
     const report = handle.queue.shift();
@@ -267,11 +313,12 @@ const VelquorPage = (() => {
   }
 
   if (hid) {
-    hid.addEventListener('connect', (event) => post({ kind: EVENT_ARRIVED, path: devicePath(event.device) }));
+    hid.addEventListener('connect', (event) => post({ kind: 'arrived', path: devicePath(event.device) }));
     hid.addEventListener('disconnect', (event) => {
       gone.add(event.device);
+      if (event.device === problemDevice) noteUnitProblem(null);
       for (const handle of handles.values()) if (handle.device === event.device) wakeReader(handle);
-      post({ kind: EVENT_REMOVED, path: devicePath(event.device) });
+      post({ kind: 'removed', path: devicePath(event.device) });
     });
   }
 
@@ -283,14 +330,19 @@ const VelquorPage = (() => {
     } catch (e) {
       devices = [];
     }
-    const onLinux = /Linux/.test(navigator.userAgent) && !/Android|CrOS/.test(navigator.userAgent);
-    showNote(devices.length === 0 && onLinux ? 'linuxAccess' : null);
-    for (const device of devices) post({ kind: EVENT_ARRIVED, path: devicePath(device) });
+    if (devices.length === 0 && onLinux) {
+      problemDevice = null;
+      showNote('linuxAccess');
+    } else if (!problemDevice) {
+      showNote(null);
+    }
+    for (const device of devices) post({ kind: 'arrived', path: devicePath(device) });
   }
 
   // ---- The window's content ------------------------------------------------------------------------
 
-  const element = (control) => document.querySelector(`[data-control="${control}"]`);
+  // A control of the main dialog is the element named after its id's name (IDC_UPDATE, ...).
+  const element = (control) => document.querySelector(`[data-control="${controlNames.get(control) || control}"]`);
   const controlTexts = new Map();
   const wantedEnabled = new Map();
   let flashing = false;
@@ -305,7 +357,7 @@ const VelquorPage = (() => {
   function applyEnabled(control) {
     const target = element(control);
     if (!target) return;
-    const enabled = wantedEnabled.get(control) !== false && !(flashing && control === CONTROL_UPDATE);
+    const enabled = wantedEnabled.get(control) !== false && !(flashing && control === core.controls.IDC_UPDATE);
     if (target instanceof HTMLButtonElement) target.disabled = !enabled;
     else target.classList.toggle('disabled', !enabled);
   }
@@ -314,31 +366,44 @@ const VelquorPage = (() => {
     applyEnabled(control);
   }
   function setTitle(title) {
-    document.title = title.trim();
+    shown.title = title.trim();
+    showTabTitle();
     element('title').textContent = title.trim();
   }
 
   // A modal box: caption, text, the buttons its flags name. Enter takes the first button,
-  // Escape the last (Cancel, No; OK when it stands alone).
+  // Escape the last (Cancel, No; OK when it stands alone), and so does a close the page could
+  // not refuse. Its caption names it, its text describes it; an error box is an alert dialog.
+  // The focus goes to its first button, and back to where it was once the box is answered.
   let nextBox = 1;
   function showBox(text, caption, flags) {
     const id = nextBox++;
     const box = document.createElement('dialog');
-    const icon = (flags & 0xf0) === BOX_ICONERROR ? 'error' : (flags & 0xf0) === BOX_ICONWARNING ? 'warning'
-      : (flags & 0xf0) === BOX_ICONINFORMATION ? 'information' : 'none';
+    const icon = (flags & core.box.iconMask) === core.box.iconError ? 'error' : (flags & core.box.iconMask) === core.box.iconWarning ? 'warning'
+      : (flags & core.box.iconMask) === core.box.iconInformation ? 'information' : 'none';
     box.className = `box ${icon}`;
+    if (icon === 'error') box.setAttribute('role', 'alertdialog');
     const heading = document.createElement('h2');
     heading.textContent = caption;
+    heading.id = `box-${id}-caption`;
     const body = document.createElement('p');
     body.textContent = text.replace(/\r\n/g, '\n');
+    body.id = `box-${id}-text`;
+    box.setAttribute('aria-labelledby', heading.id);
+    box.setAttribute('aria-describedby', body.id);
+    const previousFocus = document.activeElement;
     const buttons = document.createElement('div');
     buttons.className = 'buttons';
-    const choices = (flags & 0x0f) === BOX_OKCANCEL ? [[texts.ok, ANSWER_OK], [texts.cancel, ANSWER_CANCEL]]
-      : (flags & 0x0f) === BOX_YESNO ? [[texts.yes, ANSWER_YES], [texts.no, ANSWER_NO]] : [[texts.ok, ANSWER_OK]];
+    const choices = (flags & core.box.typeMask) === core.box.okCancel ? [[texts.ok, core.answers.ok], [texts.cancel, core.answers.cancel]]
+      : (flags & core.box.typeMask) === core.box.yesNo ? [[texts.yes, core.answers.yes], [texts.no, core.answers.no]] : [[texts.ok, core.answers.ok]];
+    let answered = false;
     const answer = (value) => {
-      box.close();
+      if (answered) return;
+      answered = true;
+      if (box.open) box.close();
       box.remove();
-      post({ kind: EVENT_ANSWER, box: id, value });
+      if (previousFocus && previousFocus.isConnected && !previousFocus.disabled) previousFocus.focus();
+      post({ kind: 'answer', box: id, value });
     };
     for (const [label, value] of choices) {
       const button = document.createElement('button');
@@ -350,6 +415,7 @@ const VelquorPage = (() => {
       event.preventDefault();
       answer(choices[choices.length - 1][1]);
     });
+    box.addEventListener('close', () => answer(choices[choices.length - 1][1]));
     box.append(heading, body, buttons);
     document.body.append(box);
     box.showModal();
@@ -357,20 +423,84 @@ const VelquorPage = (() => {
     return id;
   }
 
+  // ---- The progress window -------------------------------------------------------------------
+  // It opens at the first flash command with a bar that runs without a value and a line that
+  // says what happens (lock, protection off, erase), takes its value at the first block, and
+  // stays open until the last flash command: Escape, the dialog's cancel and close are refused
+  // meanwhile. The bar moves at once when its percentage changes; the line is drawn at most once
+  // a frame. While the tab is hidden its title shows the percentage.
   const progress = () => document.getElementById('progress');
-  function openProgress(title) {
+  const shown = { title: '', percent: -1, spoken: -1, line: null, frameAsked: false, previousFocus: null };
+
+  function showProgress(title, line) {
     const window = progress();
     window.querySelector('h2').textContent = title;
-    window.querySelector('progress').value = 0;
-    window.querySelector('p').textContent = '';
-    window.showModal();
+    window.querySelector('progress').removeAttribute('value');
+    window.querySelector('.line').textContent = line;
+    window.querySelector('.spoken').textContent = line;
+    shown.percent = -1;
+    shown.spoken = -1;
+    shown.line = null;
+    if (!window.open) {
+      shown.previousFocus = document.activeElement;
+      window.showModal();
+    }
+    window.focus();
+    showTabTitle();
+  }
+  // The transfer begins: the bar takes its value.
+  function openProgress(title) {
+    showProgress(title, '');
+    setProgress(0, '');
+  }
+  function drawLine() {
+    shown.frameAsked = false;
+    if (shown.line !== null) progress().querySelector('.line').textContent = shown.line;
+    shown.line = null;
   }
   function setProgress(position, line) {
     const window = progress();
-    window.querySelector('progress').value = position;
-    window.querySelector('p').textContent = line;
+    shown.line = line;
+    if (position !== shown.percent) {
+      shown.percent = position;
+      window.querySelector('progress').value = position;
+      drawLine();
+      // Readers hear every tenth.
+      if (Math.floor(position / 10) !== Math.floor(shown.spoken / 10)) {
+        shown.spoken = position;
+        window.querySelector('.spoken').textContent = texts.written.replace('%s', position);
+      }
+      showTabTitle();
+    } else if (!shown.frameAsked) {
+      shown.frameAsked = true;
+      requestAnimationFrame(drawLine);
+    }
   }
-  function closeProgress() { progress().close(); }
+  // The transfer has ended; the window stays until the flash commands have.
+  function closeProgress() {
+    if (!flashing) hideProgress();
+  }
+  function hideProgress() {
+    const window = progress();
+    shown.percent = -1;
+    showTabTitle();
+    if (!window.open) return;
+    window.close();
+    const back = shown.previousFocus;
+    shown.previousFocus = null;
+    if (back && back.isConnected && !back.disabled) back.focus();
+  }
+  function showTabTitle() {
+    const percent = Math.max(shown.percent, 0);
+    document.title = flashing && document.hidden ? `${percent} % \u00b7 ${shown.title}` : shown.title;
+  }
+  document.addEventListener('visibilitychange', showTabTitle);
+  window.addEventListener('DOMContentLoaded', () => {
+    const window = progress();
+    window.addEventListener('cancel', (event) => { if (flashing) event.preventDefault(); });
+    // Whatever closed it (a close request the page could not refuse): it opens again at once.
+    window.addEventListener('close', () => { if (flashing) window.showModal(); });
+  });
 
   // ---- While an ESC is written -------------------------------------------------------------------
 
@@ -391,34 +521,39 @@ const VelquorPage = (() => {
     }
   }
   document.addEventListener('visibilitychange', keepAwake);
-  function flashCommands(on) {
+  function flashCommands(on, title) {
     flashing = Boolean(on);
-    applyEnabled(CONTROL_UPDATE);
+    applyEnabled(core.controls.IDC_UPDATE);
     document.getElementById('language').disabled = on;
     if (on) {
       window.addEventListener('beforeunload', askBeforeLeaving);
       keepAwake();
+      showProgress(title, texts.preparing);
     } else {
       window.removeEventListener('beforeunload', askBeforeLeaving);
       if (wakeLock) wakeLock.release();
+      hideProgress();
     }
   }
 
   // ---- The page's own words and parts ---------------------------------------------------------
 
-  function showNote(key) {
+  // `detail`: what follows the text (what the browser said).
+  function showNote(key, detail = '') {
     const note = document.getElementById('note');
     note.dataset.key = key || '';
-    note.textContent = key ? texts[key] : '';
+    note.dataset.detail = detail;
+    note.textContent = key ? `${texts[key]}${detail ? ` ${detail}` : ''}` : '';
     note.hidden = !key;
   }
   function setPageTexts(pageTexts) {
     texts = pageTexts;
     document.documentElement.lang = texts.languageCode;
     document.getElementById('connect').textContent = texts.connect;
+    document.getElementById('save-log').textContent = texts.saveLog;
     document.querySelector('label[for="language"]').textContent = texts.language;
     const note = document.getElementById('note');
-    if (note.dataset.key) note.textContent = texts[note.dataset.key];
+    if (note.dataset.key) showNote(note.dataset.key, note.dataset.detail);
     const demo = document.getElementById('demo');
     if (!demo.hidden) demo.querySelector('span').textContent = texts.demo;
     document.getElementById('version').textContent = texts.versionLine.replace('%s', texts.version).replace('%s', texts.firmware);
@@ -443,6 +578,23 @@ const VelquorPage = (() => {
       showNote(!window.isSecureContext ? 'insecure' : 'hid' in navigator ? 'hidBlocked' : 'noWebHid');
     }
     document.getElementById('connect').disabled = !hid;
+    document.getElementById('save-log').disabled = false;
+  }
+
+  // ---- The log ---------------------------------------------------------------------------------------
+  // "Save log": the updater's record of this visit (its version, the browser, the unit, every
+  // report with its time, every outcome) as a text file, whenever it is pressed.
+  function saveLog() {
+    const text = Module.UTF8ToString(Module._velquor_record_text());
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(new Blob([text], { type: 'text/plain;charset=utf-8' }));
+    const now = new Date();
+    const stamp = new Date(now.getTime() - now.getTimezoneOffset() * 60000).toISOString().slice(0, 19).replace(/:/g, '-');
+    link.download = `velquor-log-${stamp}.txt`;
+    document.body.append(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
   }
 
   // ---- Images ----------------------------------------------------------------------------------------
@@ -467,19 +619,20 @@ const VelquorPage = (() => {
   }
 
   window.addEventListener('DOMContentLoaded', () => {
-    element(CONTROL_UPDATE).addEventListener('click', () => post({ kind: EVENT_UPDATE }));
+    document.querySelector('[data-control="IDC_UPDATE"]').addEventListener('click', () => post({ kind: 'update' }));
     document.getElementById('connect').addEventListener('click', connectUnit);
+    document.getElementById('save-log').addEventListener('click', saveLog);
     document.getElementById('language').addEventListener('change', (event) => {
       const german = event.target.value === 'de';
       const address = new URL(location.href);
       address.searchParams.set('lang', event.target.value);
       history.replaceState(null, '', address);
-      post({ kind: EVENT_LANGUAGE, value: german ? 1 : 0 });
+      post({ kind: 'language', value: german ? 1 : 0 });
     });
   });
 
   return {
-    sleep, yieldToPage, nextEvent,
+    setCoreNumbers, sleep, yieldToPage, nextEvent,
     hidList, hidListPath, hidCloseList, hidOpen, hidIds, hidLengths, hidClaim, hidDiscard, hidWrite, hidRead, hidClose,
     setText, getText, enable, setTitle, showBox, openProgress, setProgress, closeProgress, flashCommands,
     setPageTexts, showDemo, startLanguage, ready, fetchImage, takeImage,
