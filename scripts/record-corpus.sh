@@ -6,12 +6,21 @@
 # (velquor-flash --replay FILE ARGS) and the exit status the recorded run ended with.
 #   scripts/record-corpus.sh              the simulated unit's records (builds build/native)
 #   scripts/record-corpus.sh --vm         those and the VM's (about 7 minutes)
+#   scripts/record-corpus.sh --web        those and the page's "Save log" through WebHID in the web
+#                                         run's VM (scripts/web-test.sh, about 15 minutes)
 # Look at `git diff --stat tests/records` and at the first differing lines before committing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build/native
 vm=false
-[ "${1:-}" = --vm ] && vm=true
+web=false
+for option in "$@"; do
+  case "$option" in
+    --vm) vm=true ;;
+    --web) web=true ;;
+    *) echo "record-corpus: unknown option '$option' (--vm, --web)" >&2; exit 2 ;;
+  esac
+done
 
 if [ ! -f "$build/CMakeCache.txt" ]; then cmake --preset native >/dev/null; fi
 cmake --build "$build" -j2 --target velquor-flash
@@ -42,5 +51,13 @@ if $vm; then
   for record in build/vm/records/*.rec; do
     cp "$record" tests/records/
     echo "record-corpus: tests/records/$(basename "$record") from the VM: $(wc -l <"$record") lines"
+  done
+fi
+
+if $web; then
+  scripts/web-test.sh
+  for name in page-webhid-update page-webhid-refused-block; do
+    cp "build/vm-web/out/records/$name.rec" tests/records/
+    echo "record-corpus: tests/records/$name.rec from the page in the VM: $(wc -l <"tests/records/$name.rec") lines"
   done
 fi

@@ -111,6 +111,13 @@ function holdsImage(flash) {
 
 // ---- The page ----------------------------------------------------------------------------------
 
+// The page's "Save log", kept where run-vm.sh replays it on the host as the unit's record.
+async function saveLog(name) {
+  const [download] = await Promise.all([page.waitForEvent('download'), page.getByRole('button', { name: 'Save log' }).click()]);
+  mkdirSync(process.env.VELQUOR_RECORD_DIR, { recursive: true });
+  await download.saveAs(`${process.env.VELQUOR_RECORD_DIR}/${name}.rec`);
+}
+
 // One browser and one tab for every case (a new context costs 8 to 20 s in the VM); each case
 // loads the page afresh once its unit is in.
 let server;
@@ -186,6 +193,7 @@ describe('a unit granted by the policy, through WebHID', () => {
     assert.equal(await updateEnabled(), false);
     assert.deepEqual(page.errors, []);
     await screenshot(page, 'vm-after-update');
+    await saveLog('page-webhid-update');
 
     const { flash, log } = await pullOut(unit);
     const blocks = Math.ceil(readFileSync(EXPECTED).length / BLOCK_BYTES);
@@ -204,9 +212,9 @@ describe('a unit granted by the policy, through WebHID', () => {
   // not at its time limit.
   const failures = [
     { name: 'a block the unit refuses', scenario: 'fail=block#5:refuse:7', code: '0x00000007-0x00000000',
-      unplugged: 0, blocks: 5 },
+      unplugged: 0, blocks: 5, log: 'page-webhid-refused-block' },
     { name: 'the unit pulled out in mid-transfer', scenario: 'unplug=block#100', code: '0xfffffffd-0x0000048f',
-      unplugged: 1, blocks: 100 },
+      unplugged: 1, blocks: 100, log: 'page-webhid-unplug' },
   ];
   for (const c of failures) {
     test(`${c.name}: the failure box, never success`, { timeout: 300000 }, async () => {
@@ -223,6 +231,7 @@ describe('a unit granted by the policy, through WebHID', () => {
       assert.equal(await page.getByText(SUCCESS).count(), 0);
       assert.equal(await updateEnabled(), false);
       assert.deepEqual(page.errors, []);
+      await saveLog(c.log);
 
       const { flash, log } = await pullOut(unit);
       assert.match(log, new RegExp(`unplugged=${c.unplugged}`));

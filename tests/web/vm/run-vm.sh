@@ -10,7 +10,8 @@
 #
 # LINUX_BUILD_DIR is a Linux build with the target velquor_vm_equipment built; PAGE_DIR the page,
 # built with VELQUOR_ALLOW_TEST_IMAGES=ON; tests/web/node_modules holds the driver. The console
-# is kept in VM_DIR/console.log, the screenshots in VM_DIR/out/screenshots.
+# is kept in VM_DIR/console.log, the screenshots in VM_DIR/out/screenshots, the page's logs in
+# VM_DIR/out/records (each replayed on the host by velquor-flash).
 set -euo pipefail
 
 here=$(dirname "$(realpath "$0")")
@@ -67,5 +68,12 @@ case "$summary" in
   *" 0 failed") ;;
   *) fail "${summary#VMWEB-SUMMARY: }; console in $log, screenshots in $vm/out/screenshots" ;;
 esac
+# The page's logs ("Save log") of an update, a refused block and an unplug, replayed on the host
+# by velquor-flash as the unit's records.
+. "$repo/tests/linux/vm/records.sh"
+logs=$(find "$vm/out/records" -name '*.rec' 2>/dev/null | wc -l)
+[ "$logs" -eq 3 ] || fail "the page saved $logs logs in $vm/out/records, not 3"
+replay_records "$vm/out/records" "$build/cli/velquor-flash" | sed 's/^/vm-web: /' ||
+  fail "a log the page saved does not replay on the host (in $vm/out/records)"
 echo "FIGURE vm-web: the whole VM run took $took ms"
 echo "vm-web: ${summary#VMWEB-SUMMARY: }"

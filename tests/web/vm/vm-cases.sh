@@ -66,7 +66,7 @@ echo "VMWEB-CHROOT-READY uptime=$(cut -d' ' -f1 /proc/uptime)"
 # The cases, in the chroot as root, for at most 19 minutes (run-vm.sh gives the machine 21).
 chroot /host /usr/bin/env -i HOME=/tmp/home PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 NO_COLOR=1 \
   VELQUOR_LINUX_BUILD="$VELQUOR_LINUX_BUILD" VELQUOR_PAGE_DIR="$VELQUOR_PAGE_DIR" \
-  VELQUOR_SCREENSHOT_DIR=/tmp/out/screenshots \
+  VELQUOR_SCREENSHOT_DIR=/tmp/out/screenshots VELQUOR_RECORD_DIR=/tmp/out/records \
   /bin/sh -c 'mkdir -p "$HOME" && cd "$1" && exec timeout -k 10 "$2" node --test-reporter=tap vm/page-webhid.mjs' \
   cases "$VELQUOR_REPO/tests/web" 1140 > /tmp/report 2>&1 &
 cases=$!
