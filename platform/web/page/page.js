@@ -78,16 +78,10 @@ const VelquorPage = (() => {
     wakeUpAt(limit.at);
     return { passed, end: () => { limits.delete(limit); } };
   }
-  // Never shorter than asked: the worker wakes the page a little before the end (its timers and
-  // the message back overshoot by some milliseconds), and the rest is waited out in turns of the
-  // page's loop, which a hidden tab does not slow down either.
-  const SLEEP_MARGIN_MS = 3;
+  // Never shorter than asked: a timer that fires early is waited out.
   async function sleep(ms) {
     const end = performance.now() + ms;
-    for (let left = ms; left > 0; left = end - performance.now()) {
-      if (left > SLEEP_MARGIN_MS) await after(Math.ceil(left - SLEEP_MARGIN_MS));
-      else await yieldToPage();
-    }
+    for (let left = ms; left > 0; left = end - performance.now()) await after(Math.ceil(left));
   }
   // One turn of the page's loop, which a hidden tab does not slow down: it paints and takes events.
   const channel = new MessageChannel();
