@@ -52,10 +52,15 @@ void Append(std::string* out, const char* format, ...)
 
 void AppendBytes(std::string* out, const uint8_t* bytes, uint32_t length)
 {
+    // Written in place: one growth of the string per report, not three appends per byte.
     static const char kHex[] = "0123456789abcdef";
+    size_t start = out->size();
+    out->resize(start + 3 * static_cast<size_t>(length));
+    char* hex = &(*out)[start];
     for (uint32_t i = 0; i < length; ++i) {
-        char hex[3] = {' ', kHex[bytes[i] >> 4], kHex[bytes[i] & 15]};
-        out->append(hex, 3);
+        *hex++ = ' ';
+        *hex++ = kHex[bytes[i] >> 4];
+        *hex++ = kHex[bytes[i] & 15];
     }
 }
 

@@ -64,6 +64,12 @@ EM_ASYNC_JS(int32_t, JsWrite, (int32_t handle, const uint8_t* report, uint32_t l
     return await VelquorPage.hidWrite(handle, bytes, timeoutMs);
 });
 
+// 0 with the report in `report`, -1 when none has come yet, or the failure's code. A reply has
+// mostly come during the pause before its read: taking it costs no round of the page's loop.
+EM_JS(int32_t, JsTakeReport, (int32_t handle, uint8_t* report, uint32_t length), {
+    return VelquorPage.hidTake(handle, HEAPU8.subarray(report, report + length));
+});
+
 // 0 with the report in `report`, or the failure's code.
 EM_ASYNC_JS(int32_t, JsRead, (int32_t handle, uint8_t* report, uint32_t length, uint32_t timeoutMs), {
     const result = await VelquorPage.hidRead(handle, length, timeoutMs);
@@ -140,6 +146,8 @@ bool WriteReport(PlatformHandle handle, const uint8_t* report, uint32_t length, 
 bool ReadReport(PlatformHandle handle, uint8_t* report, uint32_t length, uint32_t timeoutMs)
 {
     if (report == nullptr || length == 0) return Done(SIM_ERROR_INVALID_PARAMETER);
+    int32_t taken = JsTakeReport(HandleOf(handle), report, length);
+    if (taken >= 0) return Done(taken);
     return Done(JsRead(HandleOf(handle), report, length, timeoutMs));
 }
 

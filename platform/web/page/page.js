@@ -43,11 +43,40 @@ const VelquorPage = (() => {
       timerWorker.postMessage({ id, ms });
     });
   }
+  // Time limits, one per transfer, nearly all called off well before they pass: they are kept
+  // here, and the worker is asked only for a wake-up at the earliest one that no wake-up asked
+  // for already covers. A limit called off costs no message, and a wake-up that finds nothing due
+  // asks for the next.
+  const limits = new Set();
+  const wakeUps = [];  // when the wake-ups asked for are due (performance.now())
+  function checkLimits() {
+    const now = performance.now();
+    let earliest = Infinity;
+    for (const limit of limits) {
+      if (limit.at <= now) {
+        limits.delete(limit);
+        limit.resolve();
+      } else if (limit.at < earliest) {
+        earliest = limit.at;
+      }
+    }
+    if (earliest !== Infinity) wakeUpAt(earliest);
+  }
+  function wakeUpAt(at) {
+    if (wakeUps.some((due) => due <= at)) return;
+    wakeUps.push(at);
+    after(Math.max(1, Math.ceil(at - performance.now()))).then(() => {
+      wakeUps.splice(wakeUps.indexOf(at), 1);
+      checkLimits();
+    });
+  }
   // A time limit: `limit.passed` resolves after `ms` unless `limit.end()` called it off first.
   function timeLimit(ms) {
-    const id = nextTimer;
-    const passed = after(ms);
-    return { passed, end: () => { if (timers.delete(id)) timerWorker.postMessage({ id, cancel: true }); } };
+    const limit = { at: performance.now() + ms, resolve: null };
+    const passed = new Promise((resolve) => { limit.resolve = resolve; });
+    limits.add(limit);
+    wakeUpAt(limit.at);
+    return { passed, end: () => { limits.delete(limit); } };
   }
   // Never shorter than asked: a timer that fires early is waited out.
   async function sleep(ms) {
@@ -297,6 +326,19 @@ const VelquorPage = (() => {
     bytes[0] = report.id;
     bytes.set(report.data.subarray(0, length - 1), 1);
     return bytes;
+  }
+
+  // The report that came first into `out` (id byte first, zeros after a shorter report) and 0;
+  // -1 when none has come yet; or the failure's code.
+  function hidTake(id, out) {
+    const handle = handles.get(id);
+    if (!handle) return core.errors.invalidHandle;
+    if (handle.queue.length === 0) return -1;
+    const report = handle.queue.shift();
+    out.fill(0);
+    out[0] = report.id;
+    out.set(report.data.subarray(0, out.length - 1), 1);
+    return 0;
   }
 
   function hidClose(id) {
@@ -633,7 +675,7 @@ const VelquorPage = (() => {
 
   return {
     setCoreNumbers, sleep, yieldToPage, nextEvent,
-    hidList, hidListPath, hidCloseList, hidOpen, hidIds, hidLengths, hidClaim, hidDiscard, hidWrite, hidRead, hidClose,
+    hidList, hidListPath, hidCloseList, hidOpen, hidIds, hidLengths, hidClaim, hidDiscard, hidWrite, hidTake, hidRead, hidClose,
     setText, getText, enable, setTitle, showBox, openProgress, setProgress, closeProgress, flashCommands,
     setPageTexts, showDemo, startLanguage, ready, fetchImage, takeImage,
   };
