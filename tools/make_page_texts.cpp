@@ -8,19 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "resources/page_texts.h"
+
 namespace {
-
-struct PageText {
-    const char* Key;
-    const char* English;
-    const char* German;
-};
-
-const PageText kPageTexts[] = {
-#define PAGE_TEXT(key, english, german) {#key, english, german},
-#include "resources/page_texts.inc"
-#undef PAGE_TEXT
-};
 
 // `text` as a JSON string: quotes, backslashes and control characters escaped, UTF-8 as it is.
 void PutJsonString(FILE* file, const char* text)

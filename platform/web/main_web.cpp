@@ -13,6 +13,7 @@
 #include "cli/terminal_texts.h"
 #include "link/device_link.h"
 #include "platform/web/page.h"
+#include "resources/page_texts.h"
 #include "resources/resource_ids.h"
 #include "resources/version.h"
 #include "sim/sim_unit.h"
@@ -47,18 +48,6 @@ EM_JS(void, JsShowDemo, (const char* problem), { VelquorPage.showDemo(problem ? 
 EM_JS(void, JsReady, (), { VelquorPage.ready(); });
 
 // ---- The page's own words -------------------------------------------------------------------
-
-struct PageText {
-    const char* Key;
-    const char* English;
-    const char* German;
-};
-
-const PageText kPageTexts[] = {
-#define PAGE_TEXT(key, english, german) {#key, english, german},
-#include "resources/page_texts.inc"
-#undef PAGE_TEXT
-};
 
 // Appends `text` to `json` as a JSON string.
 void AppendJsonString(char* json, size_t capacity, const char* text)
