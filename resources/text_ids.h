@@ -43,4 +43,10 @@
 #define TEXT_FLASH_BLOCKS_SHUTDOWN   40046  // the reason given to the system for holding off its end
 #define TEXT_IMAGE_DAMAGED           40047  // the carried image differs from its digest
 #define TEXT_IMAGE_NOT_DOWNLOADED    40048  // the page could not fetch the carried image
+#define TEXT_UNIT_IN_USE_HINT        40049  // hint: a unit is there, another program holds it
+#define TEXT_UNIT_SILENT_HINT        40050  // hint: a unit is there and was opened, but does not answer
+#define TEXT_SAVE_LOG_MENU           40051  // the system menu's "Save log..."
+#define TEXT_SAVE_LOG_FILE_TYPE      40052  // the Save dialog's file type
+#define TEXT_SAVE_LOG_FAILED         40053  // the chosen file could not be written
+#define TEXT_SAVE_LOG_TITLE          40054  // the Save dialog's title, the caption of its failure box
 // 60001..60008: texts of a programming-unit update, carried, not shown.

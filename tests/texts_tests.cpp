@@ -46,12 +46,12 @@ std::u16string Format(const char16_t* format, std::vector<FormatArg> args, int32
 
 const std::u16string CLOSING = u"Gehen Sie folgendermaßen vor, um ein Update der Regler Software durchzuführen:";
 
-// The ids the program carries: those of the design, and 40042 to 40048.
+// The ids the program carries: those of the design, and 40042 to 40054.
 const uint32_t EXPECTED_IDS[] = {
     40000, 40001, 40002, 40003, 40004, 40005, 40006, 40007, 40008, 40009, 40011, 40012, 40015,
     40016, 40017, 40020, 40022, 40023, 40025, 40026, 40027, 40028, 40029, 40030, 40031, 40032,
     40033, 40034, 40035, 40036, 40037, 40038, 40039, 40040, 40041, 40042, 40043, 40044, 40045, 40046, 40047,
-    40048, 60001, 60002, 60003, 60004, 60005, 60006, 60007, 60008};
+    40048, 40049, 40050, 40051, 40052, 40053, 40054, 60001, 60002, 60003, 60004, 60005, 60006, 60007, 60008};
 
 class TextsTest : public ::testing::Test {
 protected:
