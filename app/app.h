@@ -29,8 +29,14 @@ void ResetProcessState();
 // Formats "VELQUOR ORVANT QX FW Updater 1.25 " (256 units at most).
 void FormatWindowTitle(char16_t* out, int32_t capacity);
 // WM_INITDIALOG after the edge has set the icon: stores the main window, sets title and row
-// labels, starts the presence monitor.
+// labels, starts the presence monitor and looks at the unit (MainDialogOpen, then
+// EvaluateUnitAtStart).
 void MainDialogInit(UiWindow window);
+// The part of MainDialogInit that needs no unit: the window, title, labels and the registration
+// for device changes. False when the registration failed (the box was shown and the dialog
+// ended). An edge whose window must be on the screen before the first look at the unit calls
+// this in WM_INITDIALOG and EvaluateUnitAtStart once the window shows.
+bool MainDialogOpen(UiWindow window);
 // WM_COMMAND: true when handled (2 closes the dialog with result 2, 1002 runs the update).
 bool MainDialogCommand(uint32_t commandId);
 // WM_CTLCOLORSTATIC: true for the controller row's label and value, drawn red.
@@ -45,7 +51,23 @@ LogoPlacement PlaceLogo(int32_t bitmapWidth, int32_t bitmapHeight, const UiRect&
                         const UiRect& groupBox, int32_t cxDialogFrame, int32_t cyCaption);
 
 // --- Presence monitor ---
-void StartPresenceMonitor(UiWindow dialog);
+// Registers the dialog for device changes. False when that failed: the box was shown and the
+// dialog ended with 1.
+bool RegisterPresenceMonitor(UiWindow dialog);
+// The first look at the unit: discovery, identification and the decision ladder.
+void EvaluateUnitAtStart();
+// True while an evaluation waits for the unit (discovery and identification). Device changes
+// that come meanwhile are kept and handled in order once it has ended; Update does nothing; Close
+// cuts the waits short and closes the dialog once the evaluation has ended.
+bool EvaluationRunning();
+// Looks at the units again when the last evaluation found none but one that another program
+// holds, and nothing is open, evaluated or updated now: the unit is taken up once it is free, the
+// no-unit hint is shown when it is gone, and nothing changes while it is still held. An edge
+// calls it now and then (the window: every second).
+void RecheckHeldUnit();
+// Close during an evaluation's waits: they are cut short, and the dialog closes once the
+// evaluation has ended (MainDialogCommand's own).
+void CloseAfterEvaluation();
 // What the last evaluation of a unit found beyond what the dialog shows, for front ends that
 // say it in words: a unit whose identification ended with a result code (the dialog shows the
 // no-unit look), or a controller the updater deliberately leaves alone (the dialog says nothing).
@@ -53,9 +75,12 @@ struct UnitEvaluation {
     uint32_t Serial;            // counts the evaluations, 0 before the first
     bool UnitFound;             // discovery opened a programming unit
     bool UnitInUse;             // discovery passed over a unit another program holds (its path:
-                                // LastDiscovery().FirstInUse)
+                                // LastDiscovery().FirstInUse); with UnitFound false, the dialog
+                                // says so
     bool IdentificationFailed;  // a unit was opened, but IdentifyUnit did not return 0
-    int32_t Result;             // then: its result
+    int32_t Result;             // then: its result; a request not written or not answered
+                                // (LINK_WRITE_FAILED, LINK_READ_FAILED): the dialog says that the
+                                // unit does not answer
     bool ControllerIgnored;     // an identified controller that admission ignores
     uint32_t TypeCode;          // then: its type code
 };

@@ -32,6 +32,11 @@ void FormatWindowTitle(char16_t* out, int32_t capacity)
 
 void MainDialogInit(UiWindow window)
 {
+    if (MainDialogOpen(window)) EvaluateUnitAtStart();
+}
+
+bool MainDialogOpen(UiWindow window)
+{
     g_MainWindow = window;
 
     char16_t title[TITLE_BUFFER_SIZE];
@@ -50,7 +55,7 @@ void MainDialogInit(UiWindow window)
         g_Ui->SetControlText(label.Control, text);
     }
 
-    StartPresenceMonitor(window);
+    return RegisterPresenceMonitor(window);
 }
 
 bool MainDialogCommand(uint32_t commandId)
@@ -58,6 +63,12 @@ bool MainDialogCommand(uint32_t commandId)
     // An update runs: its flash commands wait for the unit while the dialog answers messages,
     // and nothing may start a second one or end the program under it.
     if (UpdateRunning() && (commandId == IDC_CLOSE || commandId == IDC_UPDATE)) return true;
+    // A unit is being looked at, and the dialog answers meanwhile: Update waits for the look's
+    // end (it can't be on before it anyway), Close ends the look at once and then the dialog.
+    if (EvaluationRunning() && (commandId == IDC_CLOSE || commandId == IDC_UPDATE)) {
+        if (commandId == IDC_CLOSE) CloseAfterEvaluation();
+        return true;
+    }
     switch (commandId) {
     case IDC_CLOSE:
         if (NotificationHandle != 0) {

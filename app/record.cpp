@@ -2,10 +2,13 @@
 // and the unit's facts are kept in memory for the record's text.
 #include "app/record.h"
 
+#include <algorithm>
 #include <cinttypes>
+#include <cstdlib>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/app.h"
 #include "catalogue/catalogue.h"
@@ -33,6 +36,15 @@ struct Recorder {
     uint32_t DescriptorLength;
     std::string Events;
     std::string Text;
+    // KeepRecordWithin: the bound (0: none), where each look at a unit begins in Events (a
+    // discovery, with the arrival that brought it), where each outcome line begins, and what was
+    // left out so far.
+    size_t KeepBytes;
+    std::vector<size_t> LookStarts;
+    std::vector<size_t> Outcomes;
+    size_t LastArrival;  // where the last event line begins when it is an arrival, else npos
+    uint64_t LeftOutLines;
+    uint64_t LeftOutUntilMs;
 };
 
 Recorder g_Record;
@@ -67,6 +79,7 @@ void AppendBytes(std::string* out, const uint8_t* bytes, uint32_t length)
 // "<ms> " of an event line.
 void StartEvent()
 {
+    g_Record.LastArrival = std::string::npos;
     Append(&g_Record.Events, "%" PRIu64 " ", g_Record.Forwarded->Milliseconds() - g_Record.StartMs);
 }
 
@@ -83,8 +96,57 @@ void AppendControllerVersion(std::string* out, uint16_t version)
 
 void Take() { g_Record.LastError = g_Record.Forwarded->LastError(); }
 
+// The updates whose lines a bounded record always keeps whole, the last ones of the visit.
+constexpr size_t KEPT_UPDATES = 3;
+
+uint64_t EventMs(size_t at) { return std::strtoull(g_Record.Events.c_str() + at, nullptr, 10); }
+
+// Leaves out the oldest looks at a unit, each whole with what followed it (its update, the unit's
+// removal), until the record is within its bound again; never the last KEPT_UPDATES updates, nor
+// the look that led to each of them.
+void KeepWithinBound()
+{
+    Recorder& r = g_Record;
+    if (r.KeepBytes == 0 || r.Events.size() <= r.KeepBytes) return;
+    // The latest place the record may be cut at: the look that led to the oldest update kept
+    // whole (the last look that began before its outcome); without updates, the look beginning now.
+    size_t keepFrom = r.Events.size();
+    if (!r.Outcomes.empty()) {
+        size_t oldestKept = r.Outcomes[r.Outcomes.size() > KEPT_UPDATES ? r.Outcomes.size() - KEPT_UPDATES : 0];
+        keepFrom = 0;
+        for (size_t start : r.LookStarts) {
+            if (start <= oldestKept) keepFrom = start;
+        }
+    }
+    // The first look from which on the record fits, or the latest allowed.
+    size_t cut = 0;
+    for (size_t start : r.LookStarts) {
+        if (start > keepFrom) break;
+        cut = start;
+        if (r.Events.size() - cut <= r.KeepBytes) break;
+    }
+    if (cut == 0) return;
+    r.LeftOutLines += static_cast<uint64_t>(std::count(r.Events.begin(), r.Events.begin() + static_cast<ptrdiff_t>(cut), '\n'));
+    r.LeftOutUntilMs = EventMs(cut);
+    r.Events.erase(0, cut);
+    auto shift = [cut](std::vector<size_t>* offsets) {
+        offsets->erase(std::remove_if(offsets->begin(), offsets->end(), [cut](size_t at) { return at < cut; }),
+                       offsets->end());
+        for (size_t& at : *offsets) at -= cut;
+    };
+    shift(&r.LookStarts);
+    shift(&r.Outcomes);
+    if (r.LastArrival != std::string::npos) r.LastArrival = r.LastArrival >= cut ? r.LastArrival - cut : std::string::npos;
+}
+
 InterfaceList RecordOpenInterfaceList(void)
 {
+    // A discovery begins: a new look at a unit, with the arrival that brought it.
+    if (Recording() && g_Record.KeepBytes != 0) {
+        g_Record.LookStarts.push_back(g_Record.LastArrival != std::string::npos ? g_Record.LastArrival
+                                                                                : g_Record.Events.size());
+        KeepWithinBound();
+    }
     InterfaceList list = g_Record.Forwarded->OpenInterfaceList();
     Take();
     return list;
@@ -235,15 +297,24 @@ void RestartRecord()
     g_Record.StartMs = g_Record.Forwarded->Milliseconds();
     g_Record.LastError = g_Record.Forwarded->LastError();
     g_Record.Events.clear();
+    g_Record.LookStarts.clear();
+    g_Record.Outcomes.clear();
+    g_Record.LastArrival = std::string::npos;
+    g_Record.LeftOutLines = 0;
+    g_Record.LeftOutUntilMs = 0;
     ForgetUnit();
 }
 
 void RecordDeviceEvent(bool arrival)
 {
     if (!Recording()) return;
+    size_t line = g_Record.Events.size();
     StartEvent();
     g_Record.Events.append(arrival ? "arrival\n" : "removal\n");
+    if (arrival) g_Record.LastArrival = line;
 }
+
+void KeepRecordWithin(size_t bytes) { g_Record.KeepBytes = bytes; }
 
 const char* RecordStepName(UpdateStep step)
 {
@@ -268,6 +339,7 @@ const char* RecordStepName(UpdateStep step)
 void RecordUpdateOutcome(const UpdateOutcome& outcome)
 {
     if (!Recording()) return;
+    g_Record.Outcomes.push_back(g_Record.Events.size());
     StartEvent();
     switch (outcome.End) {
     case UPDATE_SUCCEEDED:
@@ -317,6 +389,11 @@ const char* RecordText(size_t* length)
         text.append("descriptor");
         AppendBytes(&text, g_Record.Descriptor, g_Record.DescriptorLength);
         text.push_back('\n');
+    }
+    if (g_Record.LeftOutLines != 0) {
+        Append(&text, "# %" PRIu64 " lines of the first %" PRIu64 " ms of this visit were left out (its oldest looks at "
+               "a unit), to keep the record within %zu bytes\n",
+               g_Record.LeftOutLines, g_Record.LeftOutUntilMs, g_Record.KeepBytes);
     }
     text.append(g_Record.Events);
     if (length != nullptr) *length = text.size();

@@ -62,6 +62,14 @@ void StopRecord();
 // Forgets every event and the unit, and starts the time count anew; the header's other lines stay.
 void RestartRecord();
 
+// Keeps the record in memory within about `bytes` (0, the default: no bound), for a program
+// that may run for a long visit: when a look at a unit (a discovery, with the arrival that
+// brought it) begins and the record holds more, the oldest looks are left out, each whole with
+// what followed it (its update, the unit's removal), until it is within the bound again. The
+// last three updates and the looks that led to them are always kept, whatever their size. The
+// text then says, as a note after the header, how many lines of how long a start were left out.
+void KeepRecordWithin(size_t bytes);
+
 // What the core learns outside the HID table: a device came or went. Without a record being
 // made, this and RecordUpdateOutcome do nothing.
 void RecordDeviceEvent(bool arrival);

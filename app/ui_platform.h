@@ -29,6 +29,15 @@ constexpr int32_t ANSWER_OK = 1, ANSWER_CANCEL = 2, ANSWER_YES = 6, ANSWER_NO = 
 // The parts of the flags: the buttons, the icon.
 constexpr uint32_t BOX_TYPE_MASK = 0x0F, BOX_ICON_MASK = 0xF0;
 
+// See UiPlatform::SetUnitWaits.
+enum UnitWaits : uint8_t {
+    UNIT_WAITS_PLAIN,      // nothing else happens during them (the default)
+    UNIT_WAITS_ANSWERING,  // the screen keeps painting and answering the system meanwhile, and the
+                           // dialog's logic must expect to be called from inside such a wait
+    UNIT_WAITS_CUT_SHORT,  // as answering, and the wait under way and those after it end at once, as
+                           // if the unit did not answer: the dialog is being closed
+};
+
 struct UiPlatform {
     // Loads text `id` in the user-interface language into `buffer` (capacity in UTF-16 units,
     // terminator included), cutting it to fit. Returns the length copied; 0 for an unknown id.
@@ -84,6 +93,12 @@ struct UiPlatform {
     // stall the program meanwhile (the end of the session, sleep, signals, a moved window).
     // Off again before the next evaluation of a unit.
     void (*KeepResponsive)(bool on);
+
+    // What the link's waits do while the presence monitor looks at a unit (discovery and
+    // identification: a unit that does not answer holds each request for the read's whole time
+    // limit). Told at the start and at the end of those waits, and when the user closes the
+    // dialog meanwhile.
+    void (*SetUnitWaits)(UnitWaits waits);
 };
 
 // The table in use, and the main dialog's window (stored when the dialog is initialised).

@@ -207,9 +207,11 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "velquor-flash: %s\n", message);
             return EXIT_USAGE;
         }
-        // A page's record holds what the modeller did on the page: any command may replay it.
+        // The log of a visit to the page or the window holds what the modeller did there: any
+        // command may replay it.
         const char* recorded = RecordString(g_Replayed, g_Replayed.Command);
-        if (std::strcmp(recorded, "page") != 0 && std::strcmp(recorded, CommandName(options.Command)) != 0) {
+        bool visit = std::strcmp(recorded, "page") == 0 || std::strcmp(recorded, "window") == 0;
+        if (!visit && std::strcmp(recorded, CommandName(options.Command)) != 0) {
             std::fprintf(stderr, "velquor-flash: %s is a record of '%s': replay it with that command\n",
                          options.ReplayPath, recorded);
             return EXIT_USAGE;

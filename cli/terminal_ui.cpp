@@ -358,6 +358,9 @@ void TermKeepResponsive(bool on)
     GuardAgainstInterrupts(on);
 }
 
+// The terminal has nothing to answer while a unit is looked at.
+void TermSetUnitWaits(UnitWaits) {}
+
 }  // namespace
 
 const UiPlatform kTerminalUi = {
@@ -380,6 +383,7 @@ const UiPlatform kTerminalUi = {
     TermReadBroadcast,
     TermEndDialog,
     TermKeepResponsive,
+    TermSetUnitWaits,
 };
 
 void StartTerminalUi(const TerminalUiSettings& settings)

@@ -20,3 +20,7 @@
 #define IDC_VALUE_CONTROLLER 40015
 #define IDC_HINT_CAPTION     -1
 #define IDC_PROGRESS_BAR     1002   // the one control of the progress template
+
+// The main dialog's system menu: "Save log..." (an id below 0xF000 whose low four bits are 0,
+// as the system menu's own commands use them).
+#define IDM_SAVE_LOG         0x0100

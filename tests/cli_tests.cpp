@@ -249,7 +249,7 @@ const CliCase kCases[] = {
      {"Die neue Firmware wurde geschrieben, aber der Regler konnte nicht abgeschlossen werden"}, {}, {}},
     {"update_unlock_refused", {"--sim", "fail=unlock:refuse:3", "--lang", "en", "--yes", "update"}, 0,
      {kSuccess, "The programming unit stays locked until it is unplugged and plugged in again"}, {}, {}},
-    {"status_unit_in_use", {"--sim", "busy=1", "--lang", "en", "status"}, 5, {"No programming unit was found"}, {},
+    {"status_unit_in_use", {"--sim", "busy=1", "--lang", "en", "status"}, 5, {"but another program is using it"}, {},
      {"velquor-flash: \\\\?\\hid#vid_21b8&pid_0002", ": in use by another program; nothing was sent to it."}},
     {"update_unit_in_use", {"--sim", "busy=1", "--lang", "de", "--yes", "update"}, 5, {},
      {"[important note]", "[Wichtiger Hinweis]"}, {"wird von einem anderen Programm verwendet"}},

@@ -87,7 +87,6 @@ TEST_P(StartRejection, ShowsItsHintWithTheConnectionSteps)
 INSTANTIATE_TEST_SUITE_P(Cases, StartRejection,
                          ::testing::Values(RejectCase{"unit=none", TEXT_NO_UNIT_HINT},
                                            RejectCase{"unit=none,others=3", TEXT_NO_UNIT_HINT},
-                                           RejectCase{"fail=status:write", TEXT_NO_UNIT_HINT},
                                            RejectCase{"fail=identity:refuse:5", TEXT_NO_UNIT_HINT},
                                            RejectCase{"inlen=64", TEXT_NO_UNIT_HINT},
                                            RejectCase{"mode=1", TEXT_WRONG_MODE_HINT},
@@ -233,18 +232,95 @@ TEST_F(PresenceMonitor, IgnoredControllerOnArrivalShowsItsVersions)
     EXPECT_TRUE(ControlEnabled(IDC_VALUE_UNIT));
 }
 
-TEST_F(PresenceMonitor, UnitThatFailsIdentificationOnArrivalIsLetGo)
+// A unit that is there but can't be used now: its own text alone (not "no unit was found"), the
+// link closed, the no-unit look; at start and on arrival alike.
+struct PresentUnitCase {
+    const char* Scenario;
+    bool OnArrival;
+    uint32_t HintId;
+};
+
+class PresentUnit : public PresenceMonitor, public ::testing::WithParamInterface<PresentUnitCase> {};
+
+TEST_P(PresentUnit, IsNamedWithWhatToDo)
 {
-    OpenDialog("unit=none");
-    std::string hint = ControlText(IDC_HINTBOX);
-    UseScenario("fail=info:read");
-    Arrival();
+    const PresentUnitCase& c = GetParam();
+    OpenDialog(c.OnArrival ? "unit=none" : c.Scenario);
+    if (c.OnArrival) {
+        UseScenario(c.Scenario);
+        Arrival();
+    }
     EXPECT_FALSE(LinkIsOpen());
-    EXPECT_EQ(ControlText(IDC_HINTBOX), hint);
+    EXPECT_FALSE(ControlEnabled(IDC_UPDATE));
+    EXPECT_EQ(ControlText(IDC_HINTBOX), TableText(c.HintId));
+    ExpectNoUnitPanel();
     // Its next arrival is evaluated afresh.
     UseScenario("");
     Arrival();
     EXPECT_TRUE(ControlEnabled(IDC_UPDATE));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PresentUnit,
+                         ::testing::Values(PresentUnitCase{"fail=status:write", false, TEXT_UNIT_SILENT_HINT},
+                                           PresentUnitCase{"fail=status:hang", false, TEXT_UNIT_SILENT_HINT},
+                                           PresentUnitCase{"fail=info:read", true, TEXT_UNIT_SILENT_HINT},
+                                           PresentUnitCase{"fail=identity:hang", true, TEXT_UNIT_SILENT_HINT},
+                                           PresentUnitCase{"busy=1", false, TEXT_UNIT_IN_USE_HINT},
+                                           PresentUnitCase{"busy=1", true, TEXT_UNIT_IN_USE_HINT}));
+
+// The unit another program holds is looked at again: nothing changes while it is held, it is taken
+// up once free, and a unit gone meanwhile is no unit.
+TEST_F(PresenceMonitor, HeldUnitIsTakenUpOnceFree)
+{
+    OpenDialog("busy=1");
+    ui.Controls[IDC_HINTBOX].Text = u"unchanged";
+    RecheckHeldUnit();
+    EXPECT_EQ(ControlText(IDC_HINTBOX), "unchanged");
+    EXPECT_EQ(SimRequestCount(), 0u);
+    UseScenario("");
+    RecheckHeldUnit();
+    EXPECT_EQ(ControlText(IDC_HINTBOX), TableText(TEXT_READY_HINT));
+    RecheckHeldUnit();  // a unit open is never looked at again
+    EXPECT_EQ(SimRequestCount(), 3u);
+
+    OpenDialog("busy=1");
+    UseScenario("unit=none");
+    RecheckHeldUnit();
+    EXPECT_EQ(ControlText(IDC_HINTBOX), Hint(TEXT_NO_UNIT_HINT));
+}
+
+// While an evaluation waits for the unit, the dialog answers; what comes meanwhile is kept in
+// order (device changes), does nothing (Update) or ends the look and then the dialog (Close).
+TEST_F(PresenceMonitor, WhatComesDuringAnEvaluationsWaits)
+{
+    UseScenario("");
+    const std::u16string unit = UnitPath();
+    int looks = 0;
+    ui.WhileAnswering = [&] {
+        if (looks++ != 0) return;
+        MainDialogCommand(IDC_UPDATE);
+        Removal(unit);
+        Arrival();
+    };
+    MainDialogInit(TEST_MAIN_WINDOW);
+    EXPECT_TRUE(ui.Boxes.empty()) << "Update started a run";
+    // Identified; then the removal kept meanwhile lets it go, and the arrival after it takes it up.
+    EXPECT_EQ(ControlText(IDC_HINTBOX), TableText(TEXT_READY_HINT));
+    EXPECT_EQ(SimRequestCount(), 6u);
+    EXPECT_EQ(ui.Waits, (std::vector<UnitWaits>{UNIT_WAITS_ANSWERING, UNIT_WAITS_PLAIN, UNIT_WAITS_ANSWERING,
+                                                UNIT_WAITS_PLAIN}));
+
+    UnplugUnit();
+    Removal(unit);
+    ui.Waits.clear();
+    UseScenario("");
+    ui.WhileAnswering = [&] { MainDialogCommand(IDC_CLOSE); };
+    Arrival();
+    EXPECT_EQ(ui.Waits, (std::vector<UnitWaits>{UNIT_WAITS_ANSWERING, UNIT_WAITS_CUT_SHORT, UNIT_WAITS_PLAIN}));
+    EXPECT_TRUE(ui.DialogEnded);
+    EXPECT_EQ(ui.DialogResult, 2);
+    EXPECT_FALSE(LinkIsOpen());
+    EXPECT_EQ(ControlText(IDC_HINTBOX), Hint(TEXT_CONNECTION_LOST_HINT)) << "nothing more was shown";
 }
 
 TEST_F(PresenceMonitor, RemovalOfTheOpenUnitMatchesItsPathIgnoringCase)

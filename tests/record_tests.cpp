@@ -12,6 +12,7 @@
 #include "link/device_link.h"
 #include "link/flash_commands.h"
 #include "resources/resource_ids.h"
+#include "resources/text_ids.h"
 #include "resources/version.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/sim_session.h"
@@ -100,5 +101,49 @@ INSTANTIATE_TEST_SUITE_P(
         RecordCase{"unit=dialpuck,fail=block#5:refuse:7", "unit 21b8:0001 input 60 output 60\ndescriptor 06 a0 ff 09 01\n",
                    "outcome failure block 0x00000007-0x00000000 firmware none"},
         RecordCase{"unit=none", "unit none\n", "outcome failure no-unit 0xffffffff-0x00000000 firmware 0.0"}));
+
+// A record kept within a bound over a long visit: the oldest looks at a unit are left out whole,
+// the last three updates stay whole with the looks that led to them, and the text says so.
+TEST(BoundedRecord, KeepsTheLastThreeUpdatesWhole)
+{
+    RecordingUi ui;
+    StartRecording(&ui);
+    UseScenario("");
+    StartRecord(g_Hid, {"VelquorUpdater", "sim", "", "window", nullptr, nullptr});
+    KeepRecordWithin(1);
+    SelectHidPlatform(&kRecordHidPlatform);
+    const TestBroadcast arrival = {DEVTYP_DEVICEINTERFACE, u"\\\\?\\hid#any"};
+    MainDialogInit(TEST_MAIN_WINDOW);
+    for (int update = 1; update <= 5; ++update) {
+        MainDialogCommand(IDC_UPDATE);
+        ASSERT_EQ(ControlText(IDC_HINTBOX), TableText(TEXT_UPDATE_SUCCESS)) << "update " << update;
+        const TestBroadcast removal = {DEVTYP_DEVICEINTERFACE, UnitPath()};
+        UnplugUnit();
+        HandleDeviceChange(DBT_DEVICEREMOVECOMPLETE_, &removal);
+        // A controller of the first firmware again, then the unit plugged in.
+        UseScenario(update < 5 ? "" : "unit=none");
+        SelectHidPlatform(&kRecordHidPlatform);
+        HandleDeviceChange(DBT_DEVICEARRIVAL_, &arrival);
+    }
+    const std::string text = RecordText(nullptr);
+    KeepRecordWithin(0);
+    StopRecord();
+    CloseLink();
+
+    auto count = [&](const std::string& piece) {
+        size_t n = 0;
+        for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count(" outcome success firmware 1.25\n"), 3u);
+    EXPECT_EQ(count(" > 01 08 "), 3u) << "the looks of the three updates (the last one found no unit)";
+    EXPECT_EQ(count(" > 01 1b "), 3u * 2048u);
+    const size_t note = text.find("\n# ");
+    ASSERT_NE(note, std::string::npos);
+    EXPECT_NE(text.find("of this visit were left out", note), std::string::npos) << text.substr(note, 200);
+    // The body begins with the look at the third update's unit: its arrival.
+    const size_t body = text.find('\n', note + 1) + 1;
+    EXPECT_EQ(text.substr(text.find(' ', body), 9), " arrival\n");
+}
 
 }  // namespace

@@ -139,6 +139,9 @@ void WebKeepResponsive(bool on)
     JsFlashCommands(on, title);
 }
 
+// The page's waits are its own loop's turns: it answers meanwhile, and takes one event at a time.
+void WebSetUnitWaits(UnitWaits) {}
+
 }  // namespace
 
 const UiPlatform kWebUi = {
@@ -147,6 +150,7 @@ const UiPlatform kWebUi = {
     WebCreateProgressWindow, WebSetProgressPosition, WebRaiseWindow,        WebShowWindow,
     WebGetForegroundWindow,  WebDestroyWindow,       WebRegisterForDeviceChanges,
     WebUnregisterDeviceChanges, WebReadBroadcast,  WebEndDialog,            WebKeepResponsive,
+    WebSetUnitWaits,
 };
 
 int32_t PageShowBox(const char16_t* text, const char16_t* caption, uint32_t flags)

@@ -2,12 +2,15 @@
 #include "platform/win32/dialog_win32.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 #include <dbt.h>
 extern "C" {
 #include <hidsdi.h>
 }
 
 #include "app/app.h"
+#include "app/record.h"
+#include "app/texts.h"
 #include "link/device_link.h"
 #include "resources/resource_ids.h"
 #include "resources/text_ids.h"
@@ -19,12 +22,22 @@ namespace {
 HINSTANCE g_Instance = nullptr;
 HBRUSH g_RedRowBrush = nullptr;  // created at the first colour request, deleted with the dialog
 HBITMAP g_Logo = nullptr;        // loaded with the dialog, deleted with it
-void (*g_WaitsPumpMessages)(bool on) = nullptr;  // the HID edge's switch, when it has one
+DialogHidEdge g_HidEdge = {};                    // the program's HID edge and its switches
 const wchar_t* g_WindowMark = nullptr;           // the property that marks the dialog, if any
 WNDPROC g_ProgressClassProc = nullptr;
 // From the first flash command to the last (KeepResponsive): the program holds off the end of
 // the session, sleep, and whatever would stall its thread.
 bool g_FlashCommandsRunning = false;
+// "Save log..." chosen while a unit was looked at: carried out once its waits are over.
+bool g_SaveLogPending = false;
+
+// The first look at the unit, posted by WM_INITDIALOG so that it runs once the window shows.
+constexpr UINT WM_LOOK_AT_UNIT = WM_APP + 1;
+// Every second, a unit that another program holds is looked at again (RecheckHeldUnit).
+constexpr UINT_PTR RECHECK_TIMER = 1;
+constexpr UINT RECHECK_MS = 1000;
+// The log of the visit is kept within this many bytes: far more than three whole updates.
+constexpr size_t LOG_BOUND_BYTES = 8u << 20;
 
 #ifndef WM_POPUPSYSTEMMENU
 #define WM_POPUPSYSTEMMENU 0x0313  // the taskbar's request for a window's system menu
@@ -185,6 +198,8 @@ void W32EndDialog(UiWindow window, intptr_t result) { EndDialog(AsWindow(window)
 void W32KeepResponsive(bool on)
 {
     HWND main = AsWindow(g_MainWindow);
+    // No log is saved while the controller is written (the Save dialog would hold the transfer).
+    EnableMenuItem(GetSystemMenu(main, FALSE), IDM_SAVE_LOG, MF_BYCOMMAND | (on ? MF_GRAYED : MF_ENABLED));
     if (on && !g_FlashCommandsRunning) {
         char16_t reason[MAX_STR_BLOCKREASON];  // the longest reason the system keeps
         W32LoadText(TEXT_FLASH_BLOCKS_SHUTDOWN, reason, MAX_STR_BLOCKREASON);
@@ -195,7 +210,105 @@ void W32KeepResponsive(bool on)
         SetThreadExecutionState(ES_CONTINUOUS);
     }
     g_FlashCommandsRunning = on;
-    if (g_WaitsPumpMessages != nullptr) g_WaitsPumpMessages(on);
+    if (g_HidEdge.WaitsPumpMessages != nullptr) g_HidEdge.WaitsPumpMessages(on);
+}
+
+// While a unit is looked at, the waits dispatch the window's messages; closing the dialog then
+// cuts them short. A log asked for meanwhile is saved once they are over.
+void W32SetUnitWaits(UnitWaits waits)
+{
+    if (g_HidEdge.WaitsCutShort != nullptr) g_HidEdge.WaitsCutShort(waits == UNIT_WAITS_CUT_SHORT);
+    if (g_HidEdge.WaitsPumpMessages != nullptr)
+        g_HidEdge.WaitsPumpMessages(waits != UNIT_WAITS_PLAIN || g_FlashCommandsRunning);
+    if (waits == UNIT_WAITS_PLAIN && g_SaveLogPending) {
+        g_SaveLogPending = false;
+        PostMessageW(AsWindow(g_MainWindow), WM_SYSCOMMAND, IDM_SAVE_LOG, 0);
+    }
+}
+
+// Appends `value` with `digits` decimal digits (leading zeros).
+wchar_t* PutDigits(wchar_t* out, unsigned value, int digits)
+{
+    for (int i = digits - 1; i >= 0; --i, value /= 10) out[i] = static_cast<wchar_t>(L'0' + value % 10);
+    return out + digits;
+}
+
+// "velquor-log-2026-12-09-14-30-05.txt", the local time now.
+void DefaultLogName(wchar_t* name)
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    const wchar_t kPrefix[] = L"velquor-log-";
+    for (const wchar_t* c = kPrefix; *c != L'\0'; ++c) *name++ = *c;
+    const unsigned parts[] = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+    for (size_t i = 0; i < 6; ++i) {
+        if (i != 0) *name++ = L'-';
+        name = PutDigits(name, parts[i], i == 0 ? 4 : 2);
+    }
+    for (const wchar_t* c = L".txt"; *c != L'\0'; ++c) *name++ = *c;
+    *name = L'\0';
+}
+
+// Writes the log of the visit so far to `path`. False (and no file left behind) when it can't.
+bool WriteLogFile(const wchar_t* path)
+{
+    size_t length = 0;
+    const char* text = RecordText(&length);
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool written = true;
+    for (size_t done = 0; written && done < length;) {
+        DWORD piece = static_cast<DWORD>(length - done < (1u << 20) ? length - done : (1u << 20));
+        DWORD wrote = 0;
+        written = WriteFile(file, text + done, piece, &wrote, nullptr) && wrote == piece;
+        done += wrote;
+    }
+    written = CloseHandle(file) && written;
+    if (!written) DeleteFileW(path);
+    return written;
+}
+
+// "Save log...": the common Save dialog, then the log of the visit so far into the chosen file.
+void SaveLog(HWND window)
+{
+    char16_t title[TEXT_BUFFER_SIZE];
+    char16_t type[TEXT_BUFFER_SIZE];
+    W32LoadText(TEXT_SAVE_LOG_TITLE, title, TEXT_BUFFER_SIZE);
+    int32_t typeLength = W32LoadText(TEXT_SAVE_LOG_FILE_TYPE, type, TEXT_BUFFER_SIZE - 8);
+    // The filter: the type's name, its pattern, each ended by a null, and a null at the end.
+    const char16_t kPattern[] = u"*.txt";
+    for (int32_t i = 0; i < 6; ++i) type[typeLength + 1 + i] = kPattern[i];
+    type[typeLength + 7] = u'\0';
+
+    wchar_t path[4 * MAX_PATH];
+    DefaultLogName(path);
+    OPENFILENAMEW dialog;
+    ZeroMemory(&dialog, sizeof dialog);
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = window;
+    dialog.lpstrFilter = Wide(type);
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = sizeof path / sizeof path[0];
+    dialog.lpstrTitle = Wide(title);
+    dialog.lpstrDefExt = L"txt";
+    dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    if (!GetSaveFileNameW(&dialog)) return;  // cancelled
+    if (WriteLogFile(path)) return;
+    char16_t text[TEXT_BUFFER_SIZE];
+    W32LoadText(TEXT_SAVE_LOG_FAILED, text, TEXT_BUFFER_SIZE);
+    MessageBoxW(window, Wide(text), Wide(title), MB_ICONERROR | MB_OK);
+}
+
+// The system menu (behind the title bar's icon) gets "Save log...", below a separator.
+void AddSaveLogToSystemMenu(HWND window)
+{
+    HMENU menu = GetSystemMenu(window, FALSE);
+    if (menu == nullptr) return;
+    char16_t text[TEXT_BUFFER_SIZE];
+    W32LoadText(TEXT_SAVE_LOG_MENU, text, TEXT_BUFFER_SIZE);
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, IDM_SAVE_LOG, Wide(text));
 }
 
 // The logo, bitmap 121, drawn with its pure green transparent, placed by the version group.
@@ -233,6 +346,7 @@ const UiPlatform kWin32Ui = {
     W32CreateProgressWindow, W32SetProgressPosition, W32RaiseWindow,        W32ShowWindow,
     W32GetForegroundWindow,  W32DestroyWindow,       W32RegisterForDeviceChanges,
     W32UnregisterDeviceChanges, W32ReadBroadcast,  W32EndDialog,            W32KeepResponsive,
+    W32SetUnitWaits,
 };
 
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -249,9 +363,36 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
         SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
         g_Logo = LoadBitmapW(g_Instance, MAKEINTRESOURCEW(IDB_LOGO));
-        MainDialogInit(reinterpret_cast<UiWindow>(window));
+        // The unit is looked at once the window shows: its waits may take seconds, during which
+        // the window answers.
+        if (MainDialogOpen(reinterpret_cast<UiWindow>(window))) {
+            AddSaveLogToSystemMenu(window);
+            SetTimer(window, RECHECK_TIMER, RECHECK_MS, nullptr);
+            PostMessageW(window, WM_LOOK_AT_UNIT, 0, 0);
+        }
         return TRUE;
     }
+    case WM_LOOK_AT_UNIT:
+        // The dialog manager shows the window only once its queue has run empty, which a look at
+        // a unit that does not answer would put off for seconds: it is shown and painted first.
+        ShowWindow(window, SW_SHOW);
+        UpdateWindow(window);
+        EvaluateUnitAtStart();
+        return TRUE;
+    case WM_TIMER:
+        if (wParam != RECHECK_TIMER) return FALSE;
+        RecheckHeldUnit();
+        return TRUE;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) != IDM_SAVE_LOG) return FALSE;
+        // Never while the controller is written; after a look at the unit that is under way.
+        if (EvaluationRunning()) {
+            g_SaveLogPending = true;
+        } else if (!g_FlashCommandsRunning) {
+            SaveLog(window);
+        }
+        SetWindowLongPtrW(window, DWLP_MSGRESULT, 0);
+        return TRUE;
     case WM_PAINT:
         PaintLogo(window);
         return FALSE;
@@ -285,6 +426,7 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         SetWindowLongPtrW(window, DWLP_MSGRESULT, BROADCAST_QUERY_DENY);
         return TRUE;
     case WM_DESTROY:
+        KillTimer(window, RECHECK_TIMER);
         if (g_WindowMark != nullptr) RemovePropW(window, g_WindowMark);
         if (g_RedRowBrush != nullptr) {
             DeleteObject(g_RedRowBrush);
@@ -300,12 +442,16 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
 }
 
-int RunUpdaterDialog(HINSTANCE instance, void (*waitsPumpMessages)(bool on), const wchar_t* windowMark)
+int RunUpdaterDialog(HINSTANCE instance, const DialogHidEdge& edge, const wchar_t* windowMark)
 {
     InitCommonControls();
     g_Instance = instance;
-    g_WaitsPumpMessages = waitsPumpMessages;
+    g_HidEdge = edge;
     g_WindowMark = windowMark;
+    // The log of the visit: every report, pause and device change from the start, in memory.
+    StartRecord(edge.Table, {edge.FrontEnd, edge.Edge, edge.Scenario, "window", nullptr, nullptr});
+    KeepRecordWithin(LOG_BOUND_BYTES);
+    SelectHidPlatform(&kRecordHidPlatform);
     ResetLinkRecord();
     SelectUiPlatform(&kWin32Ui);
     INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr, MainDialogProc, 0);

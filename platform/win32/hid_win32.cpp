@@ -164,6 +164,8 @@ struct DeviceRecord {
 constexpr uint32_t CANCEL_GRACE_MS = 2000;
 
 bool g_PumpMessages = false;
+// The waits for the unit end at once, as if it did not answer (SetHidWaitsCutShort).
+bool g_CutShort = false;
 // A WM_QUIT taken from the queue during a wait: it belongs to the loop that owns the thread and
 // is posted again when the waits stop dispatching; until then they only wait.
 bool g_QuitPending = false;
@@ -246,13 +248,21 @@ void DispatchPendingMessages()
     SetLastError(error);
 }
 
+// How a wait may end besides its object and its deadline.
+enum WaitKind : uint8_t {
+    WAIT_FOR_UNIT,    // a transfer or a pause: cut short with the waits (SetHidWaitsCutShort)
+    WAIT_FOR_SYSTEM,  // the system giving a cancelled transfer's buffers back: never cut short
+};
+
 // Waits until `object` is signalled or the counter reaches `deadline`; without an object, only
 // for the deadline. While waits pump messages, the thread's messages are dispatched meanwhile.
-// WAIT_OBJECT_0, WAIT_TIMEOUT (never before the deadline) or WAIT_FAILED.
-DWORD WaitUntil(HANDLE object, int64_t deadline)
+// WAIT_OBJECT_0, WAIT_TIMEOUT (before the deadline only when a wait for the unit is cut short)
+// or WAIT_FAILED.
+DWORD WaitUntil(HANDLE object, int64_t deadline, WaitKind kind)
 {
     int64_t frequency = PerformanceFrequency();
     for (;;) {
+        if (g_CutShort && kind == WAIT_FOR_UNIT) return WAIT_TIMEOUT;
         int64_t now = PerformanceCount();
         DWORD wait = now >= deadline ? 0 : static_cast<DWORD>(ScaleUp(deadline - now, 1000, frequency));
         if (wait >= INFINITE) wait = INFINITE - 1;
@@ -331,12 +341,12 @@ int64_t Transfer(DeviceRecord* record, StartTransfer start, uint32_t length, uin
             SetLastError(error);
             return -1;
         }
-        if (WaitUntil(record->Event, deadline) != WAIT_OBJECT_0) {
+        if (WaitUntil(record->Event, deadline, WAIT_FOR_UNIT) != WAIT_OBJECT_0) {
             timedOut = true;
             CancelIoEx(record->File, &record->Overlapped);
             // The system gives the buffers back once the cancellation is done; a transfer
             // that does not end even then leaves the device unusable, never the caller waiting.
-            if (WaitUntil(record->Event, DeadlineAfter(CANCEL_GRACE_MS)) != WAIT_OBJECT_0) {
+            if (WaitUntil(record->Event, DeadlineAfter(CANCEL_GRACE_MS), WAIT_FOR_SYSTEM) != WAIT_OBJECT_0) {
                 record->Stuck = true;
                 SetLastError(ERROR_TIMEOUT);
                 return -1;
@@ -346,7 +356,7 @@ int64_t Transfer(DeviceRecord* record, StartTransfer start, uint32_t length, uin
     // The transfer has ended: this does not wait. A report that arrived just in time counts.
     if (!GetOverlappedResult(record->File, &record->Overlapped, &transferred, FALSE)) {
         error = GetLastError();
-        if (timedOut && error == ERROR_OPERATION_ABORTED) error = ERROR_TIMEOUT;
+        if (timedOut && error == ERROR_OPERATION_ABORTED) error = g_CutShort ? ERROR_CANCELLED : ERROR_TIMEOUT;
         SetLastError(error);
         return -1;
     }
@@ -523,7 +533,7 @@ bool DrainInput(DeviceRecord* record)
             return false;
         }
         CancelIoEx(record->File, &record->Overlapped);
-        if (WaitUntil(record->Event, DeadlineAfter(CANCEL_GRACE_MS)) != WAIT_OBJECT_0) {
+        if (WaitUntil(record->Event, DeadlineAfter(CANCEL_GRACE_MS), WAIT_FOR_SYSTEM) != WAIT_OBJECT_0) {
             record->Stuck = true;
             SetLastError(ERROR_TIMEOUT);
             return false;
@@ -647,7 +657,7 @@ bool WaitWithTimer(int64_t target, int64_t frequency)
         // The timer is due at the target; the wait's own limit, a second later, only guards
         // against a timer that never fires.
         if (!SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE) ||
-            WaitUntil(timer, target + frequency) != WAIT_OBJECT_0) {
+            WaitUntil(timer, target + frequency, WAIT_FOR_UNIT) != WAIT_OBJECT_0) {
             ok = false;
             break;
         }
@@ -660,7 +670,7 @@ bool WaitWithTimer(int64_t target, int64_t frequency)
 void WaitWithoutTimer(int64_t target)
 {
     bool periodSet = timeBeginPeriod(1) == TIMERR_NOERROR;
-    WaitUntil(nullptr, target);
+    WaitUntil(nullptr, target, WAIT_FOR_UNIT);
     if (periodSet) timeEndPeriod(1);
 }
 
@@ -696,6 +706,8 @@ void SetHidWaitsPumpMessages(bool on)
         PostQuitMessage(g_QuitCode);
     }
 }
+
+void SetHidWaitsCutShort(bool on) { g_CutShort = on; }
 
 const HidPlatform kWin32HidPlatform = {
     OpenInterfaceList,

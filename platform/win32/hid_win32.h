@@ -11,3 +11,8 @@ extern const HidPlatform kWin32HidPlatform;
 // the system; the window procedures must then expect to be called from inside a wait. Off by
 // default; the last error a call leaves is the same either way.
 void SetHidWaitsPumpMessages(bool on);
+
+// With `on`, every wait for the unit (a transfer, a pause) ends at once, as if the unit had not
+// answered: a transfer fails with ERROR_CANCELLED, a pause ends early. For a window that is being
+// closed while the unit is looked at. Off by default.
+void SetHidWaitsCutShort(bool on);

@@ -61,6 +61,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     HANDLE running = CreateMutexW(nullptr, TRUE, kInstanceName);
     if (running != nullptr && GetLastError() == ERROR_ALREADY_EXISTS && !TakeOverFromRunningProgram(running))
         return 0;
-    SelectHidPlatform(&kWin32HidPlatform);
-    return RunUpdaterDialog(instance, SetHidWaitsPumpMessages, kWindowMark);
+    const DialogHidEdge edge = {&kWin32HidPlatform, "VelquorUpdater", "win32", nullptr, SetHidWaitsPumpMessages,
+                                SetHidWaitsCutShort};
+    return RunUpdaterDialog(instance, edge, kWindowMark);
 }

@@ -20,5 +20,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     }
     const char* realtime = std::getenv("VELQUOR_SIM_REALTIME");
     SimSetRealtime(realtime != nullptr && std::strcmp(realtime, "1") == 0);
-    return RunUpdaterDialog(instance, nullptr, nullptr);
+    const DialogHidEdge edge = {&kSimHidPlatform, "VelquorUpdaterSim", "sim", scenario != nullptr ? scenario : "",
+                                nullptr, nullptr};
+    return RunUpdaterDialog(instance, edge, nullptr);
 }

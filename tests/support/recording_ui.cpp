@@ -127,6 +127,12 @@ void RecKeepResponsive(bool on)
     if (on && g_Recording->WhileResponsive) g_Recording->WhileResponsive();
 }
 
+void RecSetUnitWaits(UnitWaits waits)
+{
+    g_Recording->Waits.push_back(waits);
+    if (waits == UNIT_WAITS_ANSWERING && g_Recording->WhileAnswering) g_Recording->WhileAnswering();
+}
+
 }  // namespace
 
 const UiPlatform kRecordingUi = {
@@ -134,7 +140,7 @@ const UiPlatform kRecordingUi = {
     RecEnableControl,   RecSetWindowTitle, RecShowMessageBox,       RecGetWindowRect,
     RecCreateProgressWindow, RecSetProgressPosition, RecRaiseWindow, RecShowWindow,
     RecGetForegroundWindow,  RecDestroyWindow,       RecRegister,    RecUnregister,
-    RecReadBroadcast,   RecEndDialog,      RecKeepResponsive,
+    RecReadBroadcast,   RecEndDialog,      RecKeepResponsive, RecSetUnitWaits,
 };
 
 void StartRecording(RecordingUi* recording)

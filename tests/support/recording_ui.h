@@ -38,6 +38,7 @@ struct RecordingUi {
     std::vector<std::string> Events;          // "box:<caption>", "progress:create", "progress:destroy", ...
     std::vector<uint32_t> ProgressPositions;
     std::vector<bool> Responsive;             // every KeepResponsive call, in order
+    std::vector<UnitWaits> Waits;             // every SetUnitWaits call, in order
     int32_t ProgressX = 0, ProgressY = 0, ProgressWidth = 0, ProgressHeight = 0;
     std::string ProgressTitle;
     UiWindow ProgressOwner = 0;
@@ -55,6 +56,7 @@ struct RecordingUi {
     UiWindow Foreground = 0;                   // 0: the progress window once it exists
     std::function<void(const RecordedBox&)> WhileBoxOpen;  // runs inside the box's "modal loop"
     std::function<void()> WhileResponsive;     // runs as the screen is made responsive for the flash
+    std::function<void()> WhileAnswering;      // runs as an evaluation's waits begin to answer
 };
 
 extern RecordingUi* g_Recording;

@@ -15,7 +15,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,8 +31,9 @@
 #include "tests/win32/virtual_unit/unit_install.h"
 #include "tests/win32/virtual_unit/unit_process.h"
 
-#if !defined(VELQUOR_UPDATER_EXE) || !defined(VELQUOR_VUNIT_EXE) || !defined(VELQUOR_VUNIT_FILES)
-#error "the build names the product, the unit program and the folder of the units' files"
+#if !defined(VELQUOR_UPDATER_EXE) || !defined(VELQUOR_VUNIT_EXE) || !defined(VELQUOR_VUNIT_FILES) || \
+    !defined(VELQUOR_WIN32_RECORDS)
+#error "the build names the product, the unit program, the folder of the units' files and that of the records"
 #endif
 
 using namespace dialog_driver;
@@ -162,6 +165,88 @@ struct Liveness {
     }
 };
 
+// ---- The log of the visit, saved through the system menu ---------------------------------------
+
+// The window's Save dialog: an owned dialog titled "Save log".
+HWND FindSaveDialog(HWND dialog)
+{
+    struct Search {
+        HWND Owner;
+        std::wstring Title;
+        HWND Found;
+    } search = {dialog, Text(TEXT_SAVE_LOG_TITLE), nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM found) -> BOOL {
+            Search* s = reinterpret_cast<Search*>(found);
+            if (GetWindow(window, GW_OWNER) != s->Owner || !IsWindowVisible(window) || ClassName(window) != L"#32770" ||
+                Caption(window) != s->Title)
+                return TRUE;
+            s->Found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.Found;
+}
+
+// The Save dialog's file name field: the explorer-style dialog's combo box, or the older edit.
+HWND FileNameField(HWND save)
+{
+    HWND field = GetDlgItem(save, 0x047C);  // cmb13
+    return field != nullptr ? field : GetDlgItem(save, 0x0480);  // edt1
+}
+
+// "Save log..." as the system menu sends it (under Wine a window's menu can't be read from
+// another process, its command can be sent), answered in the Save dialog with `path`. Returns
+// the name the dialog offered, or "" with a failure.
+std::wstring SaveLogAs(HWND dialog, const std::wstring& path)
+{
+    DeleteFileW(path.c_str());
+    PostMessageW(dialog, WM_SYSCOMMAND, IDM_SAVE_LOG, 0);
+    HWND save = nullptr;
+    if (!WaitUntil([&] { return (save = FindSaveDialog(dialog)) != nullptr; }, kBoxLimit)) {
+        ADD_FAILURE() << "no Save dialog";
+        return L"";
+    }
+    HWND field = FileNameField(save);
+    EXPECT_NE(field, nullptr) << "no file name in the Save dialog";
+    wchar_t offered[MAX_PATH] = L"";
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(field, WM_GETTEXT, MAX_PATH, reinterpret_cast<LPARAM>(offered), SMTO_ABORTIFHUNG, 5000, &copied);
+    SendMessageTimeoutW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_ABORTIFHUNG, 5000, &copied);
+    EXPECT_TRUE(ClickButton(save, IDOK));
+    EXPECT_TRUE(WaitUntilGone(save, kBoxLimit)) << "the Save dialog stays open";
+    EXPECT_TRUE(WaitUntil([&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }, kBoxLimit))
+        << "no log was written to " << Narrow(path);
+    return offered;
+}
+
+std::string ReadText(const std::wstring& path)
+{
+    std::ifstream in(Narrow(path), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::wstring RecordPath(const char* name)
+{
+    CreateDirectoryW(WindowsPath(VELQUOR_WIN32_RECORDS).c_str(), nullptr);
+    return WindowsPath(VELQUOR_WIN32_RECORDS) + L"\\" + std::wstring(name, name + std::strlen(name)) + L".rec";
+}
+
+// The header the window writes for the default unit on Wine's HID stack.
+const char kWindowHeader[] = "\nfirmware 1.25\nfront-end VelquorUpdater\nedge win32\ncommand window\n"
+                             "unit 21b8:0002 input 60 output 60\n";
+
+// The requests of a record, command bytes in order.
+std::vector<uint8_t> RecordedCommands(const std::string& record)
+{
+    std::vector<uint8_t> commands;
+    for (size_t at = record.find(" > 01 "); at != std::string::npos; at = record.find(" > 01 ", at + 1))
+        commands.push_back(static_cast<uint8_t>(std::stoul(record.substr(at + 6, 2), nullptr, 16)));
+    return commands;
+}
+
 // ---------------------------------------------------------------------------------------------
 
 class VirtualUnitTest : public testing::Test {
@@ -208,7 +293,9 @@ protected:
     // Update, the warning answered with OK (and the version question with Yes, if it comes).
     void StartUpdate(HWND dialog)
     {
-        ASSERT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
+        // The window shows before it looks at the unit: Update comes on once the look is done.
+        ASSERT_TRUE(WaitUntil([&] { return ControlEnabled(dialog, IDC_UPDATE); }, kBoxLimit))
+            << "Update never came on; the hint: " << Narrow(ControlText(dialog, IDC_HINTBOX));
         ASSERT_TRUE(ClickButton(dialog, IDC_UPDATE));
         HWND warning = WaitForBox(dialog);
         ASSERT_NE(warning, nullptr);
@@ -331,6 +418,7 @@ struct FailureCase {
     const char* Scenario;
     uint32_t TextId;
     const wchar_t* Codes;
+    const char* Step;                    // the failed step as the log names it
     std::vector<uint8_t> FlashCommands;  // what reaches the unit after the identification
 };
 
@@ -341,13 +429,13 @@ std::vector<uint8_t> WithBlocks(std::vector<uint8_t> head, size_t blocks)
 }
 
 const FailureCase kFailureCases[] = {
-    {"BlockRefused", "fail=block#5:refuse:7", TEXT_BLOCK_FAILED, L"0x00000007-0x00000000",
+    {"BlockRefused", "fail=block#5:refuse:7", TEXT_BLOCK_FAILED, L"0x00000007-0x00000000", "block",
      WithBlocks({kLock, kProtect, kErase, kAddress}, 5)},
-    {"EraseRefused", "fail=erase:refuse:0x1234", TEXT_ERASE_FAILED, L"0x00001234-0x00000000",
+    {"EraseRefused", "fail=erase:refuse:0x1234", TEXT_ERASE_FAILED, L"0x00001234-0x00000000", "erase",
      {kLock, kProtect, kErase}},
     // The protection stays on: 1627, ERROR_FUNCTION_FAILED.
     {"ProtectionLeftOn", "fail=protect-off:state:1", TEXT_PROTECT_OFF_FAILED_STEP, L"0x0000065b-0x00000000",
-     {kLock, kProtect}},
+     "protect-off", {kLock, kProtect}},
 };
 
 void PrintTo(const FailureCase& row, std::ostream* out) { *out << row.Name << " (" << row.Scenario << ")"; }
@@ -367,6 +455,13 @@ TEST_P(FailureTest, ShowsTheStepAndBothCodesThenTheNoUnitLook)
     MessageBoxView view = ReadMessageBox(failure);
     EXPECT_EQ(view.Caption, Text(TEXT_UPDATE_FAILED_CAPTION));
     EXPECT_EQ(view.Text, FailureMessage(c.TextId, c.Codes));
+    // The log can be saved again once the flash commands have ended, the failure box still open.
+    const std::wstring saved = RecordPath((std::string("failure-") + c.Name).c_str());
+    SaveLogAs(dialog, saved);
+    const std::string record = ReadText(saved);
+    EXPECT_NE(record.find(std::string(" outcome failure ") + c.Step + " " + Narrow(c.Codes) + " firmware "),
+              std::string::npos)
+        << record.substr(record.size() > 300 ? record.size() - 300 : 0);
     ASSERT_NO_FATAL_FAILURE(Answer(failure, IDOK));
     ExpectNoUnitLook(dialog, Text(TEXT_FAILURE_HINT));
     CloseProduct(dialog);
@@ -612,8 +707,9 @@ TEST_F(VirtualUnitTest, SecondStartBringsTheRunningWindowBackAndEnds)
 }
 
 // A unit that another program holds (here this test, through the product's own HID edge) is
-// passed over: the program shows the no-unit look and sends it nothing.
-TEST_F(VirtualUnitTest, UnitHeldByAnotherProgramIsLeftToIt)
+// named with a hint of its own and sent nothing; once the other lets it go, the window takes it
+// up by itself, without a replug.
+TEST_F(VirtualUnitTest, UnitHeldByAnotherProgramIsNamedAndTakenUpOnceFree)
 {
     ASSERT_TRUE(PlugIn(0, {"", -1, -1}));
     const std::wstring path = virtual_unit::FindInterfacePath(0, kDefaultUnit);
@@ -624,14 +720,118 @@ TEST_F(VirtualUnitTest, UnitHeldByAnotherProgramIsLeftToIt)
 
     HWND dialog = StartProduct();
     ASSERT_NE(dialog, nullptr);
-    ASSERT_TRUE(Synchronize(dialog, kBoxLimit));
-    ExpectNoUnitLook(dialog, HintWithSteps(TEXT_NO_UNIT_HINT));
+    ExpectNoUnitLook(dialog, Text(TEXT_UNIT_IN_USE_HINT));
+    // Looked at again every second meanwhile, and still held.
+    Sleep(2500);
+    EXPECT_EQ(ControlText(dialog, IDC_HINTBOX), Text(TEXT_UNIT_IN_USE_HINT));
     EXPECT_EQ(FindOwnedWindow(dialog, L"#32770"), nullptr) << m_Product.DescribeWindows();
-    CloseProduct(dialog);
+
     kWin32HidPlatform.Close(held);
+    const double freed = NowMs();
+    EXPECT_EQ(WaitForControlText(dialog, IDC_HINTBOX, Text(TEXT_READY_HINT), kBoxLimit), Text(TEXT_READY_HINT));
+    const double takenUp = NowMs() - freed;
+    EXPECT_LT(takenUp, 2000.0) << "the unit was taken up " << takenUp << " ms after it was let go";
+    ExpectPanel(dialog, L"SETBOX", L"1.25", L"1.5", L"1.24", true);
+    CloseProduct(dialog);
 
     UnitLog log = PullOut(0);
-    EXPECT_TRUE(log.Requests.empty()) << "the held unit was asked: " << log.Text;
+    EXPECT_EQ(Hex(Commands(log)), Hex(kIdentification)) << "nothing while held, then the identification once";
+    std::printf("[ figures  ] held unit: taken up %.0f ms after the other program let it go\n", takenUp);
+}
+
+// ---- A unit that does not answer ---------------------------------------------------------------
+
+// The unit takes the status request and never answers. The window is on the screen at once and
+// answers the system throughout the read's time limit; then it says that the unit is there but
+// does not answer.
+struct SilentCase {
+    const char* Name;
+    bool AtStart;  // plugged in before the program starts; else once it runs
+};
+
+const SilentCase kSilentCases[] = {{"AtStart", true}, {"OnPlugIn", false}};
+
+void PrintTo(const SilentCase& row, std::ostream* out) { *out << row.Name; }
+
+class SilentUnitTest : public VirtualUnitTest, public testing::WithParamInterface<SilentCase> {};
+
+TEST_P(SilentUnitTest, WindowAnswersThroughoutThenSaysTheUnitDoesNotAnswer)
+{
+    const UnitSettings silent = {"fail=status:hang", -1, -1};
+    if (GetParam().AtStart) {
+        ASSERT_TRUE(PlugIn(0, silent));
+    }
+    const double started = NowMs();
+    std::string error;
+    ASSERT_TRUE(m_Product.Start(WindowsPath(VELQUOR_UPDATER_EXE), nullptr, false, &error)) << error;
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (dialog = m_Product.WaitForDialog(Seconds(0))) != nullptr && IsWindowVisible(dialog); },
+                          kStartLimit))
+        << m_Product.DescribeWindows();
+    const double visible = NowMs() - started;
+    if (!GetParam().AtStart) {
+        EXPECT_EQ(WaitForControlText(dialog, IDC_HINTBOX, HintWithSteps(TEXT_NO_UNIT_HINT), kBoxLimit),
+                  HintWithSteps(TEXT_NO_UNIT_HINT));
+        ASSERT_TRUE(PlugIn(0, silent));
+    }
+    const double looking = NowMs();
+    Liveness live;
+    WaitUntil(
+        [&] {
+            live.Ping(dialog, looking);
+            return ControlText(dialog, IDC_HINTBOX) == Text(TEXT_UNIT_SILENT_HINT) || !IsWindow(dialog);
+        },
+        Seconds(60));
+    const double told = NowMs() - looking;
+    ExpectNoUnitLook(dialog, Text(TEXT_UNIT_SILENT_HINT));
+    // Before the identification had ended, not after its 15 s.
+    EXPECT_LT(visible, 5000.0) << "the window came " << visible << " ms after the start";
+    EXPECT_GE(told, kReplyTimeoutMs - 1000);
+    EXPECT_GE(live.Pings, 20);
+    EXPECT_TRUE(live.Answered == live.Pings && live.CalledHung == 0) << live.Misses();
+    CloseProduct(dialog);
+
+    UnitLog log = PullOut(0);
+    ASSERT_EQ(Hex(Commands(log)), Hex({kStatus})) << log.Text;
+    EXPECT_EQ(log.Requests[0].Outcome, "silent");
+    std::printf("[ figures  ] silent unit %s: window visible %.0f ms after the start; the hint %.0f ms after the look "
+                "began; %d of %d pings answered, slowest %.1f ms\n",
+                GetParam().Name, visible, told, live.Answered, live.Pings, live.SlowestMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Product, SilentUnitTest, testing::ValuesIn(kSilentCases),
+                         [](const testing::TestParamInfo<SilentCase>& row) { return std::string(row.param.Name); });
+
+// Ten plug-ins and pull-outs of an answering unit, one after another with the window open: each
+// is identified once and shown ready, none is lost, and the window answers throughout.
+TEST_F(VirtualUnitTest, PlugInsInARowAreEachIdentified)
+{
+    HWND dialog = StartProduct();
+    ASSERT_NE(dialog, nullptr);
+    ExpectNoUnitLook(dialog, HintWithSteps(TEXT_NO_UNIT_HINT));
+    Liveness live;
+    double slowest = 0;
+    for (int round = 1; round <= 10; ++round) {
+        SCOPED_TRACE("plug-in " + std::to_string(round));
+        ASSERT_TRUE(PlugIn(0, {"", -1, -1}));
+        const double listed = m_Units[0].ReadyMs();
+        bool ready = WaitUntil(
+            [&] {
+                live.Ping(dialog, listed);
+                return ControlText(dialog, IDC_HINTBOX) == Text(TEXT_READY_HINT);
+            },
+            kBoxLimit);
+        ASSERT_TRUE(ready) << "not identified; the hint: " << Narrow(ControlText(dialog, IDC_HINTBOX));
+        slowest = std::max(slowest, NowMs() - listed);
+        UnitLog log = PullOut(0);
+        EXPECT_EQ(Hex(Commands(log)), Hex(kIdentification)) << log.Text;
+        ExpectNoUnitLook(dialog, HintWithSteps(TEXT_CONNECTION_LOST_HINT));
+    }
+    EXPECT_TRUE(live.Answered == live.Pings && live.CalledHung == 0) << live.Misses();
+    CloseProduct(dialog);
+    std::printf("[ figures  ] ten plug-ins in a row: each ready at most %.0f ms after it was listed; %d of %d pings "
+                "answered, slowest %.1f ms\n",
+                slowest, live.Answered, live.Pings, live.SlowestMs);
 }
 
 // ---- The whole update in real time ------------------------------------------------------------
@@ -656,6 +856,7 @@ enum class Disturbance {
     SystemLoops,      // the input that starts a loop of the system's own (kSystemLoopInput)
     SystemLoopsEnd,   // the input that ends such loops: the buttons released, Esc
     EndSession,       // the end of the session asked for
+    SaveLog,          // "Save log..." chosen in the system menu: does nothing now
 };
 
 const struct {
@@ -664,7 +865,7 @@ const struct {
 } kDisturbances[] = {
     {3000, Disturbance::CloseMessage},     {6000, Disturbance::CancelCommand},   {9000, Disturbance::CloseButton},
     {12000, Disturbance::CloseSysCommand}, {13500, Disturbance::CloseBox},       {15000, Disturbance::SystemLoops},
-    {18000, Disturbance::SystemLoopsEnd},  {21000, Disturbance::EndSession},
+    {18000, Disturbance::SystemLoopsEnd},  {21000, Disturbance::EndSession},      {24000, Disturbance::SaveLog},
 };
 
 // Input that Wine's DefWindowProc answers with a loop that runs until the user lets go (each
@@ -738,7 +939,19 @@ TEST_F(RealTimeUpdateTest, WritesTheImageWithEveryPauseWhateverTheUserAndTheSyst
     ASSERT_TRUE(PlugIn(0, {"", -1, -1}));
     HWND dialog = StartProduct();
     ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(WaitForControlText(dialog, IDC_HINTBOX, Text(TEXT_READY_HINT), kBoxLimit), Text(TEXT_READY_HINT));
     ExpectPanel(dialog, L"SETBOX", L"1.25", L"1.5", L"1.24", true);
+
+    // The log before the update: the header and the identification, offered under a dated name.
+    const std::wstring offered = SaveLogAs(dialog, RecordPath("window-before-update"));
+    EXPECT_EQ(offered.substr(0, 12), L"velquor-log-") << Narrow(offered);
+    EXPECT_EQ(offered.size(), std::wstring(L"velquor-log-2026-12-09-14-30-05.txt").size()) << Narrow(offered);
+    const std::string before = ReadText(RecordPath("window-before-update"));
+    EXPECT_EQ(before.substr(0, 15), "velquor-record ");
+    EXPECT_NE(before.find(kWindowHeader), std::string::npos) << before.substr(0, 300);
+    EXPECT_EQ(RecordedCommands(before), kIdentification);
+    EXPECT_EQ(before.find(" outcome "), std::string::npos);
+
     ASSERT_NO_FATAL_FAILURE(StartUpdate(dialog));
 
     // From the warning's OK to the end of the transfer: pings; once the progress window is up,
@@ -752,6 +965,7 @@ TEST_F(RealTimeUpdateTest, WritesTheImageWithEveryPauseWhateverTheUserAndTheSyst
     std::wstring progressTitle;
     double transferStart = 0, loopsStart = 0, loopsEnd = 0;
     size_t disturbed = 0;
+    int saveDialogs = 0;
     ChildProgram endSessionDuring;
     std::string error;
     WaitUntil(
@@ -789,8 +1003,10 @@ TEST_F(RealTimeUpdateTest, WritesTheImageWithEveryPauseWhateverTheUserAndTheSyst
                     EndSystemLoops(progress);
                     break;
                 case Disturbance::EndSession: EXPECT_TRUE(AskToEndTheSession(&endSessionDuring, &error)) << error; break;
+                case Disturbance::SaveLog: PostMessageW(dialog, WM_SYSCOMMAND, IDM_SAVE_LOG, 0); break;
                 }
             }
+            if (FindSaveDialog(dialog) != nullptr) ++saveDialogs;
             progressGone = !IsWindow(progress);
             return progressGone || !IsWindow(dialog);
         },
@@ -808,9 +1024,19 @@ TEST_F(RealTimeUpdateTest, WritesTheImageWithEveryPauseWhateverTheUserAndTheSyst
     EXPECT_EQ(FindOwnedWindow(dialog, L"#32770"), nullptr) << m_Product.DescribeWindows();
     EXPECT_FALSE(ControlEnabled(dialog, IDC_UPDATE));
     ExpectPanel(dialog, L"SETBOX", L"1.25", L"1.5", L"1.25", true);
-    // The close attempts were not kept for later either.
+    // The close attempts were not kept for later either, nor the log asked for.
     Sleep(500);
     EXPECT_TRUE(IsWindow(dialog) && m_Product.Running()) << "the program ended after the transfer";
+    EXPECT_EQ(saveDialogs, 0) << "a Save dialog came while the controller was written";
+    EXPECT_EQ(FindSaveDialog(dialog), nullptr) << "the log asked for during the transfer was kept for later";
+
+    // The log after the update, for the corpus: the same header, the identification and every
+    // request of the update, and its outcome.
+    SaveLogAs(dialog, RecordPath("win32-window-update"));
+    const std::string after = ReadText(RecordPath("win32-window-update"));
+    EXPECT_NE(after.find(kWindowHeader), std::string::npos) << after.substr(0, 300);
+    EXPECT_EQ(RecordedCommands(after), UpdateRequests(kImageBlocks, true));
+    EXPECT_NE(after.find(" outcome success firmware 1.25\n"), std::string::npos);
 
     EXPECT_GE(live.Pings, 20);
     EXPECT_TRUE(live.Answered == live.Pings && live.CalledHung == 0) << live.Misses();

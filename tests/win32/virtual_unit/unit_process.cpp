@@ -56,6 +56,10 @@ UnitProcess::~UnitProcess()
 bool UnitProcess::Start(const std::wstring& program, uint32_t number, const UnitSettings& settings,
                         const std::wstring& files, std::string* error)
 {
+    // A unit plugged in again: the handles of its last run go first.
+    if (m_Process != nullptr) CloseHandle(m_Process);
+    if (m_Stop != nullptr) CloseHandle(m_Stop);
+    m_Process = m_Stop = nullptr;
     m_Files = files;
     DeleteFileW((files + L".log").c_str());
     DeleteFileW((files + L".flash").c_str());
