@@ -46,6 +46,7 @@ export async function servePage(port = 0) {
     }
   });
   await new Promise((done) => server.listen(port, '127.0.0.1', done));
+  server.unref();  // a test that failed before close() must not hold the run open
   return {
     origin: `http://127.0.0.1:${server.address().port}`, served, answers, headers,
     close: () => new Promise((done) => {

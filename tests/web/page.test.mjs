@@ -507,3 +507,51 @@ describe('offline, installable, and truthful when something is in the way', () =
     }
   });
 });
+
+describe('the stored page keeps the host\'s protections', () => {
+  // What the README asks a host to send, with framing allowed to `ancestors` only.
+  const protections = (ancestors) => ({
+    'Content-Security-Policy': "default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; worker-src 'self'; "
+      + "connect-src 'self'; img-src 'self'; style-src 'self'; manifest-src 'self'; base-uri 'none'; "
+      + `form-action 'none'; frame-ancestors ${ancestors}`,
+    'X-Content-Type-Options': 'nosniff',
+    ...(ancestors === "'none'" ? { 'X-Frame-Options': 'DENY' } : {}),
+  });
+
+  // Whether the updater's page shows inside a frame of the framer's page (another origin).
+  async function shownFramed(context, framer, address) {
+    framer.answers['/'] = { status: 200, type: 'text/html', body: `<!DOCTYPE html><iframe src="${address}"></iframe>` };
+    const page = await context.newPage();
+    await page.goto(`${framer.origin}/`);  // its load waits for the frame's, refused or not
+    const shown = await page.frameLocator('iframe').getByRole('heading', { name: 'VELQUOR ORVANT QX FW Updater' }).count();
+    await page.close();
+    return shown === 1;
+  }
+
+  // The frame on the first visit (from the host), with the version stored, and with the host
+  // stopped. The second case shows that the stored page does reach a frame with the host
+  // stopped, so that the first case's refusal there is the stored policy's.
+  const framingCases = [
+    { name: "refused by frame-ancestors 'none' and X-Frame-Options: DENY", ancestors: () => "'none'", shown: false },
+    { name: 'allowed to the one origin the host names', ancestors: (framer) => framer.origin, shown: true },
+  ];
+  for (const c of framingCases) {
+    test(`a page of another origin framing the updater: ${c.name}, online and offline`, async () => {
+      const own = await servePage();
+      const framer = await servePage();
+      Object.assign(own.headers, protections(c.ancestors(framer)));
+      const context = await browser.newContext();
+      const address = `${own.origin}/?sim=`;
+      const seen = [await shownFramed(context, framer, address)];
+      const page = await context.newPage();
+      await page.goto(address);
+      await storedVersion(page);
+      seen.push(await shownFramed(context, framer, address));
+      await own.close();
+      seen.push(await shownFramed(context, framer, address));
+      assert.deepEqual(seen, [c.shown, c.shown, c.shown], 'first visit, stored, host stopped');
+      await context.close();
+      await framer.close();
+    });
+  }
+});
