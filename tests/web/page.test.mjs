@@ -8,12 +8,13 @@ import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import http from 'node:http';
+import { createHash } from 'node:crypto';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import {
   answer, box, boxes, hint, openPage, pageDir, panel, recordProgress, screenshot, servePage, startBrowser,
-  startBrowserWithProfile, storedVersion, updateButton,
+  newVersionWaits, startBrowserWithProfile, storedVersion, updateButton,
 } from './driver.mjs';
 
 const repo = resolve(new URL('../..', import.meta.url).pathname);
@@ -356,12 +357,7 @@ describe('offline, installable, and truthful when something is in the way', () =
     // The next version: here the same files under another store's name.
     const list = readFileSync(join(pageDir, 'sw-store.js'), 'utf8');
     own.answers['/sw-store.js'] = { status: 200, type: 'text/javascript', body: list.replace(old, `${old}-next`) };
-    const waiting = () => first.evaluate(async () => {
-      const registration = await navigator.serviceWorker.getRegistration();
-      await registration.update();
-      while (registration.installing) await new Promise((done) => setTimeout(done, 50));
-      return Boolean(registration.waiting);
-    });
+    const waiting = () => newVersionWaits(first);
     assert.ok(await waiting(), 'the new version waits');
     await first.waitForTimeout(500);
     assert.deepEqual((await first.evaluate(() => caches.keys())).sort(), [old, `${old}-next`]);
@@ -508,7 +504,7 @@ describe('offline, installable, and truthful when something is in the way', () =
   });
 });
 
-describe('the stored page keeps the host\'s protections', () => {
+describe('the stored page: the host\'s protections, and a new version', () => {
   // What the README asks a host to send, with framing allowed to `ancestors` only.
   const protections = (ancestors) => ({
     'Content-Security-Policy': "default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; worker-src 'self'; "
@@ -554,4 +550,61 @@ describe('the stored page keeps the host\'s protections', () => {
       await framer.close();
     });
   }
+
+  test('a new version with one other image downloads that image and its changed files only', async () => {
+    const own = await servePage();
+    const framer = await servePage();
+    const page = await openPage(browser, own.origin, 'sim=');
+    const first = await storedVersion(page);
+    // The next version: another image, and so another velquor.wasm (the core carries the images'
+    // digests; here the module with a custom section appended). Its host now forbids framing.
+    const listText = readFileSync(join(pageDir, 'sw-store.js'), 'utf8');
+    const list = new Map([...listText.matchAll(/\["([^"]+)", "([0-9a-f]{64})"\]/g)].map(([, file, digest]) => [file, digest]));
+    const image = [...list.keys()].find((file) => file.startsWith('images/') && file !== 'images/157.bin');
+    const changed = { [image]: readFileSync(join(pageDir, image)), 'velquor.wasm': Buffer.concat([
+      readFileSync(join(pageDir, 'velquor.wasm')), Buffer.from([0, 5, 4, ...Buffer.from('next')])]) };
+    changed[image][0] ^= 0xff;
+    let nextText = listText.replace(first.names[0], `${first.names[0]}-next`);
+    for (const [file, bytes] of Object.entries(changed)) {
+      const digest = createHash('sha256').update(bytes).digest('hex');
+      nextText = nextText.replace(list.get(file), digest);
+      list.set(file, digest);
+      own.answers[`/${file}`] = { status: 200, type: 'application/octet-stream', body: bytes };
+    }
+    own.answers['/sw-store.js'] = { status: 200, type: 'text/javascript', body: nextText };
+    Object.assign(own.headers, protections("'none'"));
+    own.served.bytes = 0;
+    own.served.requests.length = 0;
+
+    assert.ok(await newVersionWaits(page), 'the new version is stored and waits');
+    const gets = [...new Set(own.served.requests.filter((line) => line.startsWith('GET ')))].sort();
+    assert.deepEqual(gets, ['GET /sw-store.js', 'GET /sw.js', `GET /${image}`, 'GET /velquor.wasm'].sort());
+    const heads = own.served.requests.filter((line) => line.startsWith('HEAD ')).length;
+    console.log(`FIGURE a new version with one image changed: ${own.served.bytes} bytes downloaded (sw.js, sw-store.js, `
+      + `${image}, velquor.wasm) and ${heads} HEAD requests, for a store of ${first.bytes} bytes`);
+
+    // Used once the old page is closed: the old store gone, the new one complete with every
+    // file the listed one; with the host stopped, the frame refused (index.html was taken over
+    // with the host's new headers) and the page opens.
+    const context = page.context();
+    await page.close();
+    const next = await context.newPage();
+    await next.goto(`${own.origin}/?sim=`);
+    await next.waitForFunction(async (name) => (await caches.keys()).join() === name, `${first.names[0]}-next`);
+    const stored = await next.evaluate(async () => {
+      const cache = await caches.open((await caches.keys())[0]);
+      return Promise.all((await cache.keys()).map(async (request) => {
+        const digest = await crypto.subtle.digest('SHA-256', await (await cache.match(request)).arrayBuffer());
+        return [new URL(request.url).pathname.slice(1), [...new Uint8Array(digest)].map((byte) => byte.toString(16).padStart(2, '0')).join('')];
+      }));
+    });
+    assert.deepEqual(new Map(stored), list);
+    await own.close();
+    assert.equal(await shownFramed(context, framer, `${own.origin}/?sim=`), false, 'framing refused');
+    await next.reload();
+    await next.waitForFunction(() => !document.body.classList.contains('loading'));
+    assert.equal(await panel(next), 'SETBOX: 1.25\nESC-bootloader: 1.5\nESC: 1.24');
+    await context.close();
+    await framer.close();
+  });
 });
