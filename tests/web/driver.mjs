@@ -22,18 +22,23 @@ const types = { '.html': 'text/html', '.css': 'text/css', '.js': 'text/javascrip
 // Serves the page on 127.0.0.1, on `port` or a free one; counts every byte of a file it sends
 // and lists every request ("GET /sw.js", "HEAD /index.html"). A test may set `answers[path]` to
 // answer a path otherwise ({ status, type, body }; status 404 for a file that is not there), and
-// `headers` to add headers to every answer. close() ends every connection too, as a server that
-// is gone.
+// `headers` to add headers to every answer, and `refusesHead` to answer HEAD with 405, as some
+// hosts do. close() ends every connection too, as a server that is gone.
 export async function servePage(port = 0) {
   const served = { bytes: 0, requests: [] };
   const answers = {};
   const headers = {};
+  const host = { served, answers, headers, refusesHead: false };
   const server = createServer(async (request, response) => {
     const path = new URL(request.url, 'http://localhost').pathname;
     const file = normalize(join(pageDir, path === '/' ? 'index.html' : path));
     const special = answers[path];
     served.requests.push(`${request.method} ${path}`);
     const count = (body) => { if (request.method === 'GET') served.bytes += Buffer.byteLength(body); };
+    if (request.method === 'HEAD' && host.refusesHead) {
+      response.writeHead(405, headers).end();
+      return;
+    }
     if (special) {
       response.writeHead(special.status, { ...headers, 'Content-Type': special.type || 'text/plain' });
       count(special.body || '');
@@ -51,13 +56,13 @@ export async function servePage(port = 0) {
   });
   await new Promise((done) => server.listen(port, '127.0.0.1', done));
   server.unref();  // a test that failed before close() must not hold the run open
-  return {
-    origin: `http://127.0.0.1:${server.address().port}`, served, answers, headers,
+  return Object.assign(host, {
+    origin: `http://127.0.0.1:${server.address().port}`,
     close: () => new Promise((done) => {
       server.close(done);
       server.closeAllConnections();
     }),
-  };
+  });
 }
 
 // The browser as the machine has it, headless, without anything that calls out.

@@ -354,11 +354,14 @@ describe('offline, installable, and truthful when something is in the way', () =
     const old = (await storedVersion(first)).names[0];
     await first.reload();  // now served by the worker of the stored version
     await first.waitForFunction(() => !document.body.classList.contains('loading') && navigator.serviceWorker.controller);
-    // The next version: here the same files under another store's name.
+    // The next version: here the same files under another store's name, from a host that
+    // answers no HEAD request: the files are downloaded again instead of taken over.
     const list = readFileSync(join(pageDir, 'sw-store.js'), 'utf8');
     own.answers['/sw-store.js'] = { status: 200, type: 'text/javascript', body: list.replace(old, `${old}-next`) };
+    own.refusesHead = true;
     const waiting = () => newVersionWaits(first);
     assert.ok(await waiting(), 'the new version waits');
+    assert.equal(own.served.requests.filter((line) => line.startsWith('GET /images/')).length, 2 * 41);
     await first.waitForTimeout(500);
     assert.deepEqual((await first.evaluate(() => caches.keys())).sort(), [old, `${old}-next`]);
     await updateButton(first).click();
