@@ -19,26 +19,35 @@ const browserPath = process.env.VELQUOR_CHROMIUM || '/usr/bin/chromium';
 const types = { '.html': 'text/html', '.css': 'text/css', '.js': 'text/javascript', '.wasm': 'application/wasm',
   '.bmp': 'image/bmp', '.ico': 'image/x-icon', '.png': 'image/png', '.webmanifest': 'application/manifest+json' };
 
-// Serves the page on 127.0.0.1, on `port` or a free one; counts every byte it sends. A test may
-// set `answers[path]` to answer a path otherwise ({ status, type, body }; status 404 for a file
-// that is not there), and `headers` to add headers to every answer. close() ends every
-// connection too, as a server that is gone.
+// Serves the page on 127.0.0.1, on `port` or a free one; counts every byte of a file it sends
+// and lists every request ("GET /sw.js", "HEAD /index.html"). A test may set `answers[path]` to
+// answer a path otherwise ({ status, type, body }; status 404 for a file that is not there), and
+// `headers` to add headers to every answer, and `refusesHead` to answer HEAD with 405, as some
+// hosts do. close() ends every connection too, as a server that is gone.
 export async function servePage(port = 0) {
-  const served = { bytes: 0 };
+  const served = { bytes: 0, requests: [] };
   const answers = {};
   const headers = {};
+  const host = { served, answers, headers, refusesHead: false };
   const server = createServer(async (request, response) => {
     const path = new URL(request.url, 'http://localhost').pathname;
     const file = normalize(join(pageDir, path === '/' ? 'index.html' : path));
     const special = answers[path];
+    served.requests.push(`${request.method} ${path}`);
+    const count = (body) => { if (request.method === 'GET') served.bytes += Buffer.byteLength(body); };
+    if (request.method === 'HEAD' && host.refusesHead) {
+      response.writeHead(405, headers).end();
+      return;
+    }
     if (special) {
       response.writeHead(special.status, { ...headers, 'Content-Type': special.type || 'text/plain' });
+      count(special.body || '');
       response.end(special.body || '');
       return;
     }
     try {
       const body = await readFile(file);
-      served.bytes += body.length;
+      count(body);
       response.writeHead(200, { ...headers, 'Content-Type': types[extname(file)] || 'application/octet-stream' });
       response.end(body);
     } catch {
@@ -46,13 +55,14 @@ export async function servePage(port = 0) {
     }
   });
   await new Promise((done) => server.listen(port, '127.0.0.1', done));
-  return {
-    origin: `http://127.0.0.1:${server.address().port}`, served, answers, headers,
+  server.unref();  // a test that failed before close() must not hold the run open
+  return Object.assign(host, {
+    origin: `http://127.0.0.1:${server.address().port}`,
     close: () => new Promise((done) => {
       server.close(done);
       server.closeAllConnections();
     }),
-  };
+  });
 }
 
 // The browser as the machine has it, headless, without anything that calls out.
@@ -92,6 +102,15 @@ export function storedVersion(page) {
     return { names, files: keys.length, images, bytes };
   });
 }
+
+// Asks the browser to look for a new version of the page, as it does at a visit; whether one was
+// installed and waits.
+export const newVersionWaits = (page) => page.evaluate(async () => {
+  const registration = await navigator.serviceWorker.getRegistration();
+  await registration.update();
+  while (registration.installing) await new Promise((done) => setTimeout(done, 50));
+  return Boolean(registration.waiting);
+});
 
 // Opens the page; `query` is the address's query (sim=..., lang=...). Fails on a script error.
 // `timeout`: the limit of the load, in ms (the VM's first load is slow).

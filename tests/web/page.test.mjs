@@ -8,12 +8,13 @@ import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import http from 'node:http';
+import { createHash } from 'node:crypto';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import {
   answer, box, boxes, hint, openPage, pageDir, panel, recordProgress, screenshot, servePage, startBrowser,
-  startBrowserWithProfile, storedVersion, updateButton,
+  newVersionWaits, startBrowserWithProfile, storedVersion, updateButton,
 } from './driver.mjs';
 
 const repo = resolve(new URL('../..', import.meta.url).pathname);
@@ -353,16 +354,14 @@ describe('offline, installable, and truthful when something is in the way', () =
     const old = (await storedVersion(first)).names[0];
     await first.reload();  // now served by the worker of the stored version
     await first.waitForFunction(() => !document.body.classList.contains('loading') && navigator.serviceWorker.controller);
-    // The next version: here the same files under another store's name.
+    // The next version: here the same files under another store's name, from a host that
+    // answers no HEAD request: the files are downloaded again instead of taken over.
     const list = readFileSync(join(pageDir, 'sw-store.js'), 'utf8');
     own.answers['/sw-store.js'] = { status: 200, type: 'text/javascript', body: list.replace(old, `${old}-next`) };
-    const waiting = () => first.evaluate(async () => {
-      const registration = await navigator.serviceWorker.getRegistration();
-      await registration.update();
-      while (registration.installing) await new Promise((done) => setTimeout(done, 50));
-      return Boolean(registration.waiting);
-    });
+    own.refusesHead = true;
+    const waiting = () => newVersionWaits(first);
     assert.ok(await waiting(), 'the new version waits');
+    assert.equal(own.served.requests.filter((line) => line.startsWith('GET /images/')).length, 2 * 41);
     await first.waitForTimeout(500);
     assert.deepEqual((await first.evaluate(() => caches.keys())).sort(), [old, `${old}-next`]);
     await updateButton(first).click();
@@ -505,5 +504,110 @@ describe('offline, installable, and truthful when something is in the way', () =
       child.kill();
       rmSync(top, { recursive: true, force: true });
     }
+  });
+});
+
+describe('the stored page: the host\'s protections, and a new version', () => {
+  // What the README asks a host to send, with framing allowed to `ancestors` only.
+  const protections = (ancestors) => ({
+    'Content-Security-Policy': "default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; worker-src 'self'; "
+      + "connect-src 'self'; img-src 'self'; style-src 'self'; manifest-src 'self'; base-uri 'none'; "
+      + `form-action 'none'; frame-ancestors ${ancestors}`,
+    'X-Content-Type-Options': 'nosniff',
+    ...(ancestors === "'none'" ? { 'X-Frame-Options': 'DENY' } : {}),
+  });
+
+  // Whether the updater's page shows inside a frame of the framer's page (another origin).
+  async function shownFramed(context, framer, address) {
+    framer.answers['/'] = { status: 200, type: 'text/html', body: `<!DOCTYPE html><iframe src="${address}"></iframe>` };
+    const page = await context.newPage();
+    await page.goto(`${framer.origin}/`);  // its load waits for the frame's, refused or not
+    const shown = await page.frameLocator('iframe').getByRole('heading', { name: 'VELQUOR ORVANT QX FW Updater' }).count();
+    await page.close();
+    return shown === 1;
+  }
+
+  // The frame on the first visit (from the host), with the version stored, and with the host
+  // stopped. The second case shows that the stored page does reach a frame with the host
+  // stopped, so that the first case's refusal there is the stored policy's.
+  const framingCases = [
+    { name: "refused by frame-ancestors 'none' and X-Frame-Options: DENY", ancestors: () => "'none'", shown: false },
+    { name: 'allowed to the one origin the host names', ancestors: (framer) => framer.origin, shown: true },
+  ];
+  for (const c of framingCases) {
+    test(`a page of another origin framing the updater: ${c.name}, online and offline`, async () => {
+      const own = await servePage();
+      const framer = await servePage();
+      Object.assign(own.headers, protections(c.ancestors(framer)));
+      const context = await browser.newContext();
+      const address = `${own.origin}/?sim=`;
+      const seen = [await shownFramed(context, framer, address)];
+      const page = await context.newPage();
+      await page.goto(address);
+      await storedVersion(page);
+      seen.push(await shownFramed(context, framer, address));
+      await own.close();
+      seen.push(await shownFramed(context, framer, address));
+      assert.deepEqual(seen, [c.shown, c.shown, c.shown], 'first visit, stored, host stopped');
+      await context.close();
+      await framer.close();
+    });
+  }
+
+  test('a new version with one other image downloads that image and its changed files only', async () => {
+    const own = await servePage();
+    const framer = await servePage();
+    const page = await openPage(browser, own.origin, 'sim=');
+    const first = await storedVersion(page);
+    // The next version: another image, and so another velquor.wasm (the core carries the images'
+    // digests; here the module with a custom section appended). Its host now forbids framing.
+    const listText = readFileSync(join(pageDir, 'sw-store.js'), 'utf8');
+    const list = new Map([...listText.matchAll(/\["([^"]+)", "([0-9a-f]{64})"\]/g)].map(([, file, digest]) => [file, digest]));
+    const image = [...list.keys()].find((file) => file.startsWith('images/') && file !== 'images/157.bin');
+    const changed = { [image]: readFileSync(join(pageDir, image)), 'velquor.wasm': Buffer.concat([
+      readFileSync(join(pageDir, 'velquor.wasm')), Buffer.from([0, 5, 4, ...Buffer.from('next')])]) };
+    changed[image][0] ^= 0xff;
+    let nextText = listText.replace(first.names[0], `${first.names[0]}-next`);
+    for (const [file, bytes] of Object.entries(changed)) {
+      const digest = createHash('sha256').update(bytes).digest('hex');
+      nextText = nextText.replace(list.get(file), digest);
+      list.set(file, digest);
+      own.answers[`/${file}`] = { status: 200, type: 'application/octet-stream', body: bytes };
+    }
+    own.answers['/sw-store.js'] = { status: 200, type: 'text/javascript', body: nextText };
+    Object.assign(own.headers, protections("'none'"));
+    own.served.bytes = 0;
+    own.served.requests.length = 0;
+
+    assert.ok(await newVersionWaits(page), 'the new version is stored and waits');
+    const gets = [...new Set(own.served.requests.filter((line) => line.startsWith('GET ')))].sort();
+    assert.deepEqual(gets, ['GET /sw-store.js', 'GET /sw.js', `GET /${image}`, 'GET /velquor.wasm'].sort());
+    const heads = own.served.requests.filter((line) => line.startsWith('HEAD ')).length;
+    console.log(`FIGURE a new version with one image changed: ${own.served.bytes} bytes downloaded (sw.js, sw-store.js, `
+      + `${image}, velquor.wasm) and ${heads} HEAD requests, for a store of ${first.bytes} bytes`);
+
+    // Used once the old page is closed: the old store gone, the new one complete with every
+    // file the listed one; with the host stopped, the frame refused (index.html was taken over
+    // with the host's new headers) and the page opens.
+    const context = page.context();
+    await page.close();
+    const next = await context.newPage();
+    await next.goto(`${own.origin}/?sim=`);
+    await next.waitForFunction(async (name) => (await caches.keys()).join() === name, `${first.names[0]}-next`);
+    const stored = await next.evaluate(async () => {
+      const cache = await caches.open((await caches.keys())[0]);
+      return Promise.all((await cache.keys()).map(async (request) => {
+        const digest = await crypto.subtle.digest('SHA-256', await (await cache.match(request)).arrayBuffer());
+        return [new URL(request.url).pathname.slice(1), [...new Uint8Array(digest)].map((byte) => byte.toString(16).padStart(2, '0')).join('')];
+      }));
+    });
+    assert.deepEqual(new Map(stored), list);
+    await own.close();
+    assert.equal(await shownFramed(context, framer, `${own.origin}/?sim=`), false, 'framing refused');
+    await next.reload();
+    await next.waitForFunction(() => !document.body.classList.contains('loading'));
+    assert.equal(await panel(next), 'SETBOX: 1.25\nESC-bootloader: 1.5\nESC: 1.24');
+    await context.close();
+    await framer.close();
   });
 });
