@@ -311,6 +311,26 @@ void AddSaveLogToSystemMenu(HWND window)
     AppendMenuW(menu, MF_STRING, IDM_SAVE_LOG, Wide(text));
 }
 
+// A device-change broadcast kept beyond its message: the header, and an interface's name.
+struct BroadcastCopy {
+    union {
+        DEV_BROADCAST_HDR Header;
+        DEV_BROADCAST_DEVICEINTERFACE_W Interface;
+    };
+    wchar_t Room[1024];  // the interface name goes on into this
+};
+
+void CopyBroadcast(const DEV_BROADCAST_HDR* broadcast, BroadcastCopy* copy)
+{
+    ZeroMemory(copy, sizeof *copy);
+    size_t size = broadcast->dbch_size;
+    if (size < sizeof(DEV_BROADCAST_HDR)) size = sizeof(DEV_BROADCAST_HDR);
+    // The last unit stays the terminator of a name cut to fit.
+    if (size > sizeof *copy - sizeof(wchar_t)) size = sizeof *copy - sizeof(wchar_t);
+    CopyMemory(copy, broadcast, size);
+    copy->Header.dbch_size = static_cast<DWORD>(size);
+}
+
 // The logo, bitmap 121, drawn with its pure green transparent, placed by the version group.
 void PaintLogo(HWND window)
 {
@@ -411,9 +431,18 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return reinterpret_cast<INT_PTR>(g_RedRowBrush);
         }
         return FALSE;
-    case WM_DEVICECHANGE:
-        return HandleDeviceChange(static_cast<uint32_t>(wParam), reinterpret_cast<const void*>(lParam)) != 0 ? TRUE
-                                                                                                             : FALSE;
+    case WM_DEVICECHANGE: {
+        if ((wParam != DBT_DEVICEARRIVAL && wParam != DBT_DEVICEREMOVECOMPLETE) || lParam == 0)
+            return HandleDeviceChange(static_cast<uint32_t>(wParam), reinterpret_cast<const void*>(lParam)) != 0;
+        // The system's sender waits for the answer to its broadcast, and may hold back the very
+        // device that was plugged in until it has it (its start, its first input reports): it
+        // gets the answer at once, and the unit is looked at afterwards, from a copy.
+        BroadcastCopy copy;
+        CopyBroadcast(reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam), &copy);
+        if (InSendMessage()) ReplyMessage(TRUE);
+        HandleDeviceChange(static_cast<uint32_t>(wParam), &copy.Header);
+        return TRUE;
+    }
     case WM_QUERYENDSESSION:
         // No while the controller is written; otherwise the default answer, yes.
         if (!g_FlashCommandsRunning) return FALSE;

@@ -310,9 +310,21 @@ bool ReserveBuffer(DeviceRecord* record, uint32_t length)
     return true;
 }
 
+// How long a read waits before it is asked again (see Transfer).
+constexpr uint32_t READ_ASKED_AGAIN_MS = 200;
+
 // Runs one transfer of `length` bytes through the device's buffer: starts it with `start`,
 // waits for it at most `timeoutMs`, cancels it then. Returns the bytes transferred, or -1 with
-// the last error set (ERROR_TIMEOUT when the limit passed).
+// the last error set (ERROR_TIMEOUT when the limit passed, ERROR_CANCELLED when the waits were
+// cut short).
+//
+// A read is asked again every `askAgainMs` (0: never) until the limit: it is cancelled and
+// started anew. Wine's HID class driver takes a read from the handle's queue of reports and,
+// finding none, keeps the read for the next report, in two steps: a report that arrives between
+// them stays in the queue without ending the read, until yet another report comes, which for a
+// reply may be never (the unit has answered; the program would wait out the whole limit). A
+// read started anew takes it from the queue at once. Where the class driver has no such gap
+// (Windows'), asking again loses nothing: reports wait in the handle's queue meanwhile.
 typedef BOOL (*StartTransfer)(HANDLE file, uint8_t* buffer, DWORD length, OVERLAPPED* overlapped);
 
 BOOL StartWrite(HANDLE file, uint8_t* buffer, DWORD length, OVERLAPPED* overlapped)
@@ -325,42 +337,51 @@ BOOL StartRead(HANDLE file, uint8_t* buffer, DWORD length, OVERLAPPED* overlappe
     return ReadFile(file, buffer, length, nullptr, overlapped);
 }
 
-int64_t Transfer(DeviceRecord* record, StartTransfer start, uint32_t length, uint32_t timeoutMs)
+int64_t Transfer(DeviceRecord* record, StartTransfer start, uint32_t length, uint32_t timeoutMs, uint32_t askAgainMs)
 {
-    DWORD error = ERROR_SUCCESS;
-    DWORD transferred = 0;
-    bool timedOut = false;
-    int64_t deadline = DeadlineAfter(timeoutMs);
-
-    ZeroMemory(&record->Overlapped, sizeof record->Overlapped);
-    ResetEvent(record->Event);
-    record->Overlapped.hEvent = record->Event;
-    if (!start(record->File, record->Buffer, length, &record->Overlapped)) {
-        error = GetLastError();
-        if (error != ERROR_IO_PENDING) {
+    const int64_t deadline = DeadlineAfter(timeoutMs);
+    for (;;) {
+        int64_t waitEnd = deadline;
+        if (askAgainMs != 0) {
+            int64_t askAgain = DeadlineAfter(askAgainMs);
+            if (askAgain < waitEnd) waitEnd = askAgain;
+        }
+        ZeroMemory(&record->Overlapped, sizeof record->Overlapped);
+        ResetEvent(record->Event);
+        record->Overlapped.hEvent = record->Event;
+        bool cancelled = false;
+        if (!start(record->File, record->Buffer, length, &record->Overlapped)) {
+            DWORD error = GetLastError();
+            if (error != ERROR_IO_PENDING) {
+                SetLastError(error);
+                return -1;
+            }
+            if (WaitUntil(record->Event, waitEnd, WAIT_FOR_UNIT) != WAIT_OBJECT_0) {
+                cancelled = true;
+                CancelIoEx(record->File, &record->Overlapped);
+                // The system gives the buffers back once the cancellation is done; a transfer
+                // that does not end even then leaves the device unusable, never the caller
+                // waiting.
+                if (WaitUntil(record->Event, DeadlineAfter(CANCEL_GRACE_MS), WAIT_FOR_SYSTEM) != WAIT_OBJECT_0) {
+                    record->Stuck = true;
+                    SetLastError(ERROR_TIMEOUT);
+                    return -1;
+                }
+            }
+        }
+        // The transfer has ended: this does not wait. A report that arrived just in time counts.
+        DWORD transferred = 0;
+        if (GetOverlappedResult(record->File, &record->Overlapped, &transferred, FALSE)) return transferred;
+        DWORD error = GetLastError();
+        if (!cancelled || error != ERROR_OPERATION_ABORTED) {
             SetLastError(error);
             return -1;
         }
-        if (WaitUntil(record->Event, deadline, WAIT_FOR_UNIT) != WAIT_OBJECT_0) {
-            timedOut = true;
-            CancelIoEx(record->File, &record->Overlapped);
-            // The system gives the buffers back once the cancellation is done; a transfer
-            // that does not end even then leaves the device unusable, never the caller waiting.
-            if (WaitUntil(record->Event, DeadlineAfter(CANCEL_GRACE_MS), WAIT_FOR_SYSTEM) != WAIT_OBJECT_0) {
-                record->Stuck = true;
-                SetLastError(ERROR_TIMEOUT);
-                return -1;
-            }
+        if (g_CutShort || PerformanceCount() >= deadline) {
+            SetLastError(g_CutShort ? ERROR_CANCELLED : ERROR_TIMEOUT);
+            return -1;
         }
     }
-    // The transfer has ended: this does not wait. A report that arrived just in time counts.
-    if (!GetOverlappedResult(record->File, &record->Overlapped, &transferred, FALSE)) {
-        error = GetLastError();
-        if (timedOut && error == ERROR_OPERATION_ABORTED) error = g_CutShort ? ERROR_CANCELLED : ERROR_TIMEOUT;
-        SetLastError(error);
-        return -1;
-    }
-    return transferred;
 }
 
 // FNV-1a over the path with ASCII letters in lower case: the system compares interface paths
@@ -595,7 +616,7 @@ bool WriteReport(PlatformHandle handle, const uint8_t* report, uint32_t length, 
     DeviceRecord* record = ReadyForTransfer(handle, report, length);
     if (record == nullptr) return false;
     CopyMemory(record->Buffer, report, length);
-    int64_t written = Transfer(record, StartWrite, length, timeoutMs);
+    int64_t written = Transfer(record, StartWrite, length, timeoutMs, 0);
     if (written < 0) return false;
     if (written != length) {
         SetLastError(ERROR_WRITE_FAULT);
@@ -612,7 +633,7 @@ bool ReadReport(PlatformHandle handle, uint8_t* report, uint32_t length, uint32_
     if (record == nullptr) return false;
     // The report id the caller put in byte 0 goes to the system with the request.
     record->Buffer[0] = report[0];
-    int64_t received = Transfer(record, StartRead, length, timeoutMs);
+    int64_t received = Transfer(record, StartRead, length, timeoutMs, READ_ASKED_AGAIN_MS);
     if (received < 0) return false;
     if (received != length) {
         SetLastError(ERROR_INVALID_DATA);

@@ -87,10 +87,13 @@ protected:
     }
     HWND StartProduct() { return Start(WindowsPath(VELQUOR_UPDATER_EXE), nullptr, false); }
 
-    // True once the dialog is on the screen, which it is only after its start-up is done.
+    // True once the dialog is on the screen and its first look at the unit is done: the panel
+    // no longer shows the template's text (the window shows before it looks).
     bool WaitShown(HWND dialog)
     {
-        bool shown = WaitUntil([&] { return IsWindowVisible(dialog) != FALSE; }, kStartLimit);
+        bool shown = WaitUntil(
+            [&] { return IsWindowVisible(dialog) != FALSE && ControlText(dialog, IDC_VALUE_UNIT) != L"0.00.00"; },
+            kStartLimit);
         if (!shown) ADD_FAILURE() << "the dialog is not shown; " << m_Child.DescribeWindows();
         return shown;
     }

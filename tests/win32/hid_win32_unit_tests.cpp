@@ -61,13 +61,15 @@ TEST(Win32HidOnUnit, ListsTheUnitWithItsIdsAndReportLengths)
 }
 
 // The status request as the updater sends it, answered by the simulated unit through the whole
-// stack; both calls leave the last error at 0.
+// stack; both calls leave the last error at 0. Many rounds as fast as they go: Wine's class
+// driver leaves a reply that comes just as the read is queued in the handle's queue without
+// ending the read, which the edge must ask again for well within the limit.
 TEST(Win32HidOnUnit, WritesRequestsAndReadsTheReplies)
 {
     PlatformHandle unit = OpenUnit(kServedUnit);
     ASSERT_NE(unit, INVALID_PLATFORM_HANDLE);
     double slowest = 0;
-    for (int round = 0; round < 50; ++round) {
+    for (int round = 0; round < 1000; ++round) {
         const uint8_t request[60] = {0x01, 0x08};
         uint8_t reply[60] = {0x02};
         const double start = NowMs();
@@ -82,7 +84,7 @@ TEST(Win32HidOnUnit, WritesRequestsAndReadsTheReplies)
         EXPECT_EQ(reply[3], 0x00);
         EXPECT_EQ(reply[4], 0x03);
     }
-    std::printf("[ figures  ] 50 status exchanges through hid.dll, the slowest %.1f ms\n", slowest);
+    std::printf("[ figures  ] 1000 status exchanges through hid.dll, the slowest %.1f ms\n", slowest);
     hid.Close(unit);
 }
 
