@@ -395,7 +395,16 @@ TEST_P(RunTest, PrintsAndSendsWhatTheCommandDoes)
 
     UnitLog log = PullOut(0);
     EXPECT_EQ(Commands(log), c.Received) << log.Text;
-    if (c.FlashHoldsTheImage) ExpectFlashHoldsTheImage(m_Units[0].ReadFlash());
+    if (c.FlashHoldsTheImage) {
+        ExpectFlashHoldsTheImage(m_Units[0].ReadFlash());
+        const size_t lock = kIdentification.size();
+        if (log.Requests.size() == c.Received.size())
+            std::printf("[ figures  ] velquor-flash.exe real-time update under Wine: lock to unlock %.0f ms for %zu "
+                        "requests; block to block %.2f ms on average\n",
+                        log.Requests.back().Ms - log.Requests[lock].Ms, log.Requests.size() - lock,
+                        (log.Requests[lock + 4 + kImageBlocks - 1].Ms - log.Requests[lock + 4].Ms) /
+                            static_cast<double>(kImageBlocks - 1));
+    }
 
     if (record.empty()) return;
     // The record names the edge and the unit, carries no report descriptor (Windows' HID stack
@@ -465,6 +474,10 @@ TEST_F(FlashExeTest, RealTimeWatchUpdatesTheOlderEscAndLeavesTheOtherAlone)
     EXPECT_EQ(Commands(first), UpdateRequests(kImageBlocks, true));
     ExpectFlashHoldsTheImage(m_Units[0].ReadFlash());
     EXPECT_EQ(Commands(upToDate), kIdentification) << "the ESC that is up to date was written to";
+    if (!first.Requests.empty() && !upToDate.Requests.empty())
+        std::printf("[ figures  ] watch under Wine: the first request reached the unit %.0f ms and %.0f ms after "
+                    "the unit was listed (the system's arrival, then the identification)\n",
+                    first.Requests[0].Ms - first.Events["present"], upToDate.Requests[0].Ms - upToDate.Events["present"]);
 }
 
 // ---- The end of the session --------------------------------------------------------------------
