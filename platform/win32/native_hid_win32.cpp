@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <dbt.h>
 
+#include <atomic>
+
 extern "C" {
 #include <hidsdi.h>
 }
@@ -43,9 +45,9 @@ bool g_Lost = false;
 HANDLE g_Pending = nullptr;  // manual reset: set while an event or a loss waits to be told
 
 HANDLE g_Thread = nullptr;
-HANDLE g_Ready = nullptr;          // set once the window is registered, or could not be
-volatile LONG g_Listening = 0;     // the window is registered for the HID interface class
-volatile LONG g_Stopping = 0;
+HANDLE g_Ready = nullptr;               // set once the window is registered, or could not be
+std::atomic<bool> g_Listening{false};  // the window is registered for the HID interface class
+std::atomic<bool> g_Stopping{false};
 
 void Queue(DeviceEventKind kind, const wchar_t* path)
 {
@@ -97,10 +99,10 @@ DWORD WINAPI NotificationThread(void*)
         HidD_GetHidGuid(&filter.dbcc_classguid);
         notification = RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     }
-    InterlockedExchange(&g_Listening, notification != nullptr ? 1 : 0);
+    g_Listening = notification != nullptr;
     SetEvent(g_Ready);
 
-    while (notification != nullptr && InterlockedCompareExchange(&g_Stopping, 0, 0) == 0) {
+    while (notification != nullptr && !g_Stopping) {
         if (MsgWaitForMultipleObjects(0, nullptr, FALSE, MESSAGE_WAIT_MS, QS_ALLINPUT) == WAIT_FAILED) break;
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
@@ -114,7 +116,7 @@ void CloseEvents()
 {
     bool ended = true;
     if (g_Thread != nullptr) {
-        InterlockedExchange(&g_Stopping, 1);
+        g_Stopping = true;
         // A thread that does not end in time keeps what it uses to the end of the process.
         ended = WaitForSingleObject(g_Thread, STOP_LIMIT_MS) == WAIT_OBJECT_0;
         CloseHandle(g_Thread);
@@ -123,25 +125,24 @@ void CloseEvents()
     if (ended && g_Ready != nullptr) CloseHandle(g_Ready);
     if (ended && g_Pending != nullptr) CloseHandle(g_Pending);
     g_Ready = g_Pending = nullptr;
-    InterlockedExchange(&g_Listening, 0);
+    g_Listening = false;
 }
 
 bool OpenEvents()
 {
-    if (g_Thread != nullptr) return InterlockedCompareExchange(&g_Listening, 0, 0) != 0;
+    if (g_Thread != nullptr) return g_Listening;
     if (!g_LockMade) {
         InitializeCriticalSection(&g_Lock);
         g_LockMade = true;
     }
     g_First = g_Count = 0;
     g_Lost = false;
-    InterlockedExchange(&g_Stopping, 0);
+    g_Stopping = false;
     g_Pending = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     g_Ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (g_Pending != nullptr && g_Ready != nullptr)
         g_Thread = CreateThread(nullptr, 0, NotificationThread, nullptr, 0, nullptr);
-    bool listening = g_Thread != nullptr && WaitForSingleObject(g_Ready, START_LIMIT_MS) == WAIT_OBJECT_0 &&
-                     InterlockedCompareExchange(&g_Listening, 0, 0) != 0;
+    bool listening = g_Thread != nullptr && WaitForSingleObject(g_Ready, START_LIMIT_MS) == WAIT_OBJECT_0 && g_Listening;
     if (!listening) CloseEvents();
     return listening;
 }

@@ -147,13 +147,15 @@ const char* SessionEndName(UINT message, DWORD event)
     return logOff ? "WM_ENDSESSION (log-off)" : "WM_ENDSESSION (shutdown)";
 }
 
+// Whether the session window has its reason set; only the window's thread reads and writes it.
+bool g_ReasonShown = false;
+
 // Shows (or withdraws) the reason Windows gives the user for waiting. Only the window's own
 // thread may set it.
 void ShowBlockReason(HWND window, bool on)
 {
-    static bool shown = false;
-    if (on == shown) return;
-    shown = on;
+    if (on == g_ReasonShown) return;
+    g_ReasonShown = on;
     if (on) {
         char16_t reason[MAX_STR_BLOCKREASON];
         LoadTableText(TEXT_FLASH_BLOCKS_SHUTDOWN, reason, MAX_STR_BLOCKREASON);
