@@ -90,7 +90,7 @@ TEST_F(TextsTest, EveryIdTheProgramUsesIsCarried) {
 }
 
 TEST_F(TextsTest, UnknownIdsLoadAsEmpty) {
-    for (uint32_t id : {0u, 39999u, 40010u, 40013u, 40049u, 60000u, 60009u, 0xFFFFFFFFu}) {
+    for (uint32_t id : {0u, 39999u, 40010u, 40013u, 40055u, 60000u, 60009u, 0xFFFFFFFFu}) {
         char16_t buffer[8] = {u'x', u'x', u'x'};
         EXPECT_EQ(LoadTableTextIn(LANGUAGE_GERMAN, id, buffer, 8), 0) << id;
         EXPECT_EQ(buffer[0], u'\0') << id;
