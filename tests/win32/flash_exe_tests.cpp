@@ -24,6 +24,7 @@
 
 #include "catalogue/catalogue.h"
 #include "resources/resource_ids.h"
+#include "tests/win32/console_driver.h"
 #include "tests/win32/dialog_driver.h"
 #include "tests/win32/dialog_steps.h"
 #include "tests/win32/virtual_unit/unit_install.h"
@@ -35,6 +36,8 @@
 #endif
 
 using namespace dialog_driver;
+using console_driver::ConsoleProgram;
+using console_driver::ReadText;
 using virtual_unit::UnitLog;
 using virtual_unit::UnitProcess;
 using virtual_unit::UnitSettings;
@@ -83,29 +86,11 @@ void ExpectFlashHoldsTheImage(const std::vector<uint8_t>& flash)
         << "the flash is not erased behind the image";
 }
 
-std::string ReadText(const std::wstring& path)
-{
-    std::string text;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return text;
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
-    CloseHandle(file);
-    // The program's streams are text-mode: CR LF.
-    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-    return text;
-}
-
 bool AppendText(const std::wstring& path, const std::string& text)
 {
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
-    CloseHandle(file);
-    return ok;
+    FILE* file = _wfopen(path.c_str(), L"ab");
+    bool ok = file != nullptr && std::fputs(text.c_str(), file) >= 0;
+    return file != nullptr && std::fclose(file) == 0 && ok;
 }
 
 // Whether `text` holds each of `parts`, in their order; names the first that is missing.
@@ -129,83 +114,6 @@ size_t Count(const std::string& text, const std::string& part)
 
 std::wstring g_Desktop;  // the test desktop, where the programs' windows go
 
-// velquor-flash.exe started as from a console: standard input NUL, output and error streams
-// into files, on the test desktop (where the end of the session is asked for).
-class FlashProgram {
-public:
-    FlashProgram() = default;
-    FlashProgram(const FlashProgram&) = delete;
-    FlashProgram& operator=(const FlashProgram&) = delete;
-    ~FlashProgram()
-    {
-        if (m_Process.hProcess == nullptr) return;
-        if (Running()) TerminateProcess(m_Process.hProcess, 1);
-        CloseHandle(m_Process.hProcess);
-        CloseHandle(m_Process.hThread);
-    }
-
-    bool Start(const std::wstring& arguments, const std::wstring& files)
-    {
-        m_OutPath = files + L".out";
-        m_ErrPath = files + L".err";
-        SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-        auto create = [&](const std::wstring& path) {
-            return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        };
-        HANDLE out = create(m_OutPath), err = create(m_ErrPath);
-        HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0,
-                                 nullptr);
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = nul;
-        startup.hStdOutput = out;
-        startup.hStdError = err;
-        startup.lpDesktop = g_Desktop.empty() ? nullptr : g_Desktop.data();
-        const std::wstring program = WindowsPath(VELQUOR_FLASH_EXE);
-        std::wstring commandLine = L"\"" + program + L"\" --lang en " + arguments;
-        bool started = out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE && nul != INVALID_HANDLE_VALUE &&
-                       CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                      &startup, &m_Process);
-        for (HANDLE handle : {out, err, nul})
-            if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-        return started;
-    }
-
-    std::string Out() const { return ReadText(m_OutPath); }
-    std::string Err() const { return ReadText(m_ErrPath); }
-    DWORD Id() const { return m_Process.dwProcessId; }
-    bool Running() const { return WaitForSingleObject(m_Process.hProcess, 0) == WAIT_TIMEOUT; }
-
-    // The exit status, or -1 when the program still runs after `limit`.
-    int64_t ExitWithin(Seconds limit) const
-    {
-        if (WaitForSingleObject(m_Process.hProcess, static_cast<DWORD>(limit.count() * 1000)) != WAIT_OBJECT_0) return -1;
-        DWORD code = 0;
-        GetExitCodeProcess(m_Process.hProcess, &code);
-        return code;
-    }
-
-    // Ctrl-C, delivered as the console delivers it: a thread of the program started at CtrlRoutine.
-    bool Interrupt() const
-    {
-        FARPROC routine = GetProcAddress(GetModuleHandleW(L"kernelbase.dll"), "CtrlRoutine");
-        if (routine == nullptr) routine = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CtrlRoutine");
-        HANDLE thread = routine == nullptr ? nullptr
-                                           : CreateRemoteThread(m_Process.hProcess, nullptr, 0,
-                                                                reinterpret_cast<LPTHREAD_START_ROUTINE>(
-                                                                    reinterpret_cast<void*>(routine)),
-                                                                reinterpret_cast<void*>(CTRL_C_EVENT), 0, nullptr);
-        if (thread != nullptr) CloseHandle(thread);
-        return thread != nullptr;
-    }
-
-private:
-    PROCESS_INFORMATION m_Process = {};
-    std::wstring m_OutPath, m_ErrPath;
-};
-
 // Asks the windows of the test desktop whether the session may end, as the system does: Wine's
 // wineboot there sends WM_QUERYENDSESSION and WM_ENDSESSION and ends the programs that agreed;
 // it exits with 1 when a window refused, else 0.
@@ -215,33 +123,6 @@ bool AskToEndTheSession(ChildProgram* request, std::string* error)
     UINT length = GetSystemDirectoryW(folder, MAX_PATH);
     return request->Start(std::wstring(folder, length) + L"\\wineboot.exe", nullptr, false, error,
                           L"--end-session --shutdown");
-}
-
-// What a log-off asks every top-level window of the program (lParam ENDSESSION_LOGOFF), then
-// tells it that the session goes on. 1 when every window agreed, 0 when one refused, -1 when
-// the program has none or one did not answer.
-int AskToLogOff(DWORD process)
-{
-    std::vector<HWND> windows;
-    auto collect = [](HWND window, LPARAM context) -> BOOL {
-        auto* found = reinterpret_cast<std::pair<DWORD, std::vector<HWND>*>*>(context);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (owner == found->first) found->second->push_back(window);
-        return TRUE;
-    };
-    std::pair<DWORD, std::vector<HWND>*> context(process, &windows);
-    EnumWindows(collect, reinterpret_cast<LPARAM>(&context));
-    int agreed = windows.empty() ? -1 : 1;
-    for (HWND window : windows) {
-        DWORD_PTR answer = 0;
-        if (!SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, &answer))
-            return -1;
-        if (answer == FALSE) agreed = 0;
-    }
-    for (HWND window : windows)
-        SendMessageTimeoutW(window, WM_ENDSESSION, agreed == 1, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, nullptr);
-    return agreed;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -290,9 +171,10 @@ protected:
         ASSERT_TRUE(m_Window.WaitForExit(kBoxLimit, &code)) << m_Window.DescribeWindows();
     }
 
+    // velquor-flash.exe started as from a console, in English, on the test desktop.
     bool StartFlash(const std::wstring& arguments)
     {
-        bool started = m_Flash.Start(arguments, Files("flash"));
+        bool started = m_Flash.Start(WindowsPath(VELQUOR_FLASH_EXE), L"--lang en " + arguments, Files("flash"), g_Desktop);
         if (!started) ADD_FAILURE() << "velquor-flash.exe can't be started, error " << GetLastError();
         return started;
     }
@@ -317,7 +199,7 @@ protected:
     // Declared so that the programs end before their units are pulled out.
     UnitProcess m_Units[2];
     ChildProgram m_Window;
-    FlashProgram m_Flash;
+    ConsoleProgram m_Flash;
 };
 
 // ---- Commands run once against a unit ----------------------------------------------------------
@@ -437,7 +319,7 @@ TEST_F(FlashExeTest, WindowStartedWhileWatchHoldsTheUnitSaysItIsInUse)
     ASSERT_NE(window, nullptr);
     EXPECT_FALSE(ControlEnabled(window, IDC_UPDATE));
     CloseWindow(window);
-    ASSERT_TRUE(m_Flash.Interrupt());
+    ASSERT_TRUE(m_Flash.SendControlEvent(CTRL_C_EVENT));
     EXPECT_EQ(m_Flash.ExitWithin(kStartLimit), 130);
 
     UnitLog log = PullOut(0);
@@ -460,7 +342,7 @@ TEST_F(FlashExeTest, RealTimeWatchUpdatesTheOlderEscAndLeavesTheOtherAlone)
     ASSERT_TRUE(WaitForOut("ESC 0x110fa0d2  1.25 -> 1.25  up to date, left alone\n", kStartLimit));
     UnitLog upToDate = PullOut(1);
     ASSERT_TRUE(WaitForOut("--- Programming unit removed: ", kStartLimit, 2));
-    ASSERT_TRUE(m_Flash.Interrupt());
+    ASSERT_TRUE(m_Flash.SendControlEvent(CTRL_C_EVENT));
     EXPECT_EQ(m_Flash.ExitWithin(kStartLimit), 130);
 
     EXPECT_TRUE(HoldsInOrder(m_Flash.Out(),
@@ -475,9 +357,10 @@ TEST_F(FlashExeTest, RealTimeWatchUpdatesTheOlderEscAndLeavesTheOtherAlone)
     ExpectFlashHoldsTheImage(m_Units[0].ReadFlash());
     EXPECT_EQ(Commands(upToDate), kIdentification) << "the ESC that is up to date was written to";
     if (!first.Requests.empty() && !upToDate.Requests.empty())
-        std::printf("[ figures  ] watch under Wine: the first request reached the unit %.0f ms and %.0f ms after "
-                    "the unit was listed (the system's arrival, then the identification)\n",
-                    first.Requests[0].Ms - first.Events["present"], upToDate.Requests[0].Ms - upToDate.Events["present"]);
+        std::printf("[ figures  ] watch under Wine: the first request reached the unit %.0f ms and %.0f ms after its "
+                    "plugging in began (the driver's installation, the system's arrival, the identification)\n",
+                    first.Requests[0].Ms - first.Events["plug-start"],
+                    upToDate.Requests[0].Ms - upToDate.Events["plug-start"]);
 }
 
 // ---- The end of the session --------------------------------------------------------------------
@@ -534,7 +417,7 @@ TEST_P(SessionEndTest, IsRefusedDuringTheFlashAndEndsTheProgramAfterIt)
             ASSERT_TRUE(request.WaitForExit(kStartLimit, &code)) << "wineboot does not end";
             answer = code == 0 ? 1 : 0;
         } else {
-            answer = AskToLogOff(m_Flash.Id());
+            answer = console_driver::AskToLogOff(m_Flash.Id());
         }
         EXPECT_EQ(answer, c.DuringTheFlash ? 0 : 1) << "1: agreed, 0: refused, -1: no answer";
         if (!c.DuringTheFlash) break;
