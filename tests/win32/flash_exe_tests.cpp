@@ -147,7 +147,8 @@ protected:
         return log;
     }
 
-    // Starts the window and waits until it shows `hint`.
+    // Starts the window and waits until its hint begins with `hint` (a rejection's hint goes on
+    // with the connection steps).
     HWND StartWindow(const std::wstring& hint)
     {
         std::string error;
@@ -160,7 +161,9 @@ protected:
             ADD_FAILURE() << "the window is not shown; " << m_Window.DescribeWindows();
             return nullptr;
         }
-        EXPECT_EQ(WaitForControlText(dialog, IDC_HINTBOX, hint, kStartLimit), hint);
+        std::wstring shown;
+        EXPECT_TRUE(WaitUntil([&] { return (shown = ControlText(dialog, IDC_HINTBOX)).rfind(hint, 0) == 0; }, kStartLimit))
+            << Narrow(shown);
         return dialog;
     }
 
