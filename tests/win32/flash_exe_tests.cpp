@@ -359,11 +359,6 @@ TEST_F(FlashExeTest, RealTimeWatchUpdatesTheOlderEscAndLeavesTheOtherAlone)
     EXPECT_EQ(Commands(first), UpdateRequests(kImageBlocks, true));
     ExpectFlashHoldsTheImage(m_Units[0].ReadFlash());
     EXPECT_EQ(Commands(upToDate), kIdentification) << "the ESC that is up to date was written to";
-    if (!first.Requests.empty() && !upToDate.Requests.empty())
-        std::printf("[ figures  ] watch under Wine: the first request reached the unit %.0f ms and %.0f ms after its "
-                    "plugging in began (the driver's installation, the system's arrival, the identification)\n",
-                    first.Requests[0].Ms - first.Events["plug-start"],
-                    upToDate.Requests[0].Ms - upToDate.Events["plug-start"]);
 }
 
 // ---- The end of the session --------------------------------------------------------------------
