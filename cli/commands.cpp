@@ -458,11 +458,12 @@ int RunWatch(std::FILE* out, const DeviceEvents* events, bool updateEach, bool r
         } else if (kind == DEVICE_ARRIVED && evaluated) {
             TellUnusableUnit();
         } else if (kind == DEVICE_REMOVED && shown[0] != u'\0' && TextEqualsIgnoringAsciiCase(shown, path)) {
-            shown[0] = u'\0';
+            // Named as at its arrival: the system may spell the path of a removal otherwise.
             std::fprintf(out, "--- %s: ", TerminalText(TT_WATCH_REMOVED));
-            PrintText(out, path);
+            PrintText(out, shown);
             std::fputs("\n\n", out);
             std::fflush(out);
+            shown[0] = u'\0';
         }
     }
     events->Close();

@@ -8,17 +8,22 @@
 #   scripts/record-corpus.sh --vm         those and the VM's (about 7 minutes)
 #   scripts/record-corpus.sh --web        those and the page's "Save log" through WebHID in the web
 #                                         run's VM (scripts/web-test.sh, about 15 minutes)
+#   scripts/record-corpus.sh --win        those and the Windows programs' records on Wine's HID
+#                                         stack (the win64 tests that make them, replayed under
+#                                         Wine and on Linux; about 8 minutes)
 # Look at `git diff --stat tests/records` and at the first differing lines before committing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build/native
 vm=false
 web=false
+win=false
 for option in "$@"; do
   case "$option" in
     --vm) vm=true ;;
     --web) web=true ;;
-    *) echo "record-corpus: unknown option '$option' (--vm, --web)" >&2; exit 2 ;;
+    --win) win=true ;;
+    *) echo "record-corpus: unknown option '$option' (--vm, --web, --win)" >&2; exit 2 ;;
   esac
 done
 
@@ -59,5 +64,19 @@ if $web; then
   for name in page-webhid-update page-webhid-refused-block; do
     cp "build/vm-web/out/records/$name.rec" tests/records/
     echo "record-corpus: tests/records/$name.rec from the page in the VM: $(wc -l <"tests/records/$name.rec") lines"
+  done
+fi
+
+if $win; then
+  # The replay under Wine needs every record of build/win64/win32-records: CTest runs the tests
+  # that make them first (the fixture win32_records), each from a fresh start.
+  rm -rf build/win64/win32-records
+  cmake --preset win64 >/dev/null
+  cmake --build --preset win64
+  ctest --preset win64 -R '^velquor_win32_records_replay$'
+  tests/win32/replay-on-host.sh build/win64/win32-records
+  for record in build/win64/win32-records/*.rec; do
+    cp "$record" tests/records/
+    echo "record-corpus: tests/records/$(basename "$record") from Wine's HID stack: $(wc -l <"$record") lines"
   done
 fi

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds a release of the commit checked out into dist/, the same bytes on any machine and for
 # any person:
-#   VelquorUpdater-<version>-win64.zip    the Windows program, a text for modellers, the licence,
-#                                         the notices of the runtime libraries linked into it
+#   VelquorUpdater-<version>-win64.zip    the Windows programs (the window and velquor-flash.exe), a
+#                                         text for modellers, the licence, the notices of the
+#                                         runtime libraries linked into them
 #   velquor-flash_<version>_amd64.deb     velquor-flash, its udev rule, manual page and copyright
 #   velquor-web-<version>.zip             the web page's folder, its licence included
 #   BUILDINFO.txt                         the commit, and the versions of the tools that built it
@@ -159,9 +160,9 @@ echo "=== release $shown: velquor-flash for Linux"
 cmake -S "$work/src" -B "$work/linux" "${common[@]}" -DVELQUOR_HARDEN=ON >/dev/null
 cmake --build "$work/linux" --target velquor-flash -j2
 
-echo "=== release $shown: the Windows program"
+echo "=== release $shown: the Windows programs"
 cmake -S "$work/src" -B "$work/win64" "${common[@]}" -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/mingw-w64.cmake" >/dev/null
-cmake --build "$work/win64" --target velquor_updater -j2
+cmake --build "$work/win64" --target velquor_updater velquor-flash -j2
 
 echo "=== release $shown: the web page"
 NODE_PATH=/usr/share/nodejs cmake -S "$work/src" -B "$work/web" "${common[@]}" \
@@ -191,13 +192,13 @@ windows_text() {
 
 echo "=== packing VelquorUpdater-$named-win64.zip"
 mkdir -p "$work/zip-win"
-cp "$work/win64/platform/win32/VelquorUpdater.exe" "$work/zip-win/"
+cp "$work/win64/platform/win32/VelquorUpdater.exe" "$work/win64/cli/velquor-flash.exe" "$work/zip-win/"
 windows_text "$work/src/packaging/windows/LIESMICH-README.txt" "$work/zip-win/LIESMICH-README.txt"
 windows_text "$work/src/packaging/LICENSE" "$work/zip-win/LICENSE.txt"
 windows_text "$work/src/packaging/windows/THIRD-PARTY-NOTICES.txt" "$work/zip-win/THIRD-PARTY-NOTICES.txt"
-settle "$work/zip-win" "$work/zip-win/VelquorUpdater.exe"
+settle "$work/zip-win" "$work/zip-win/VelquorUpdater.exe" "$work/zip-win/velquor-flash.exe"
 zip_folder "$work/zip-win" "$work/VelquorUpdater-$named-win64.zip" \
-  VelquorUpdater.exe LIESMICH-README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt
+  VelquorUpdater.exe velquor-flash.exe LIESMICH-README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt
 
 echo "=== packing velquor-flash_${package}_amd64.deb"
 deb=$work/deb

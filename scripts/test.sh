@@ -35,5 +35,9 @@ for preset in "${presets[@]}"; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   ctest --preset "$preset"
+  if [ "$preset" = win64 ]; then
+    echo "=== win64: the records velquor-flash.exe made on Wine's HID stack, replayed on Linux"
+    tests/win32/replay-on-host.sh build/win64/win32-records
+  fi
 done
 echo "=== all test runs passed: ${presets[*]}"

@@ -12,6 +12,12 @@
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "catalogue/catalogue.h"
 #include "sim/sim_unit.h"
 
@@ -200,12 +206,9 @@ const CliCase kCases[] = {
     {"replay_with_sim", {"--sim", "", "--replay", "x.rec", "status"}, 2, {}, {}, {"--replay and --sim"}},
     {"record_unwritable", {"--sim", "", "--record", "no-such-folder/x.rec", "status"}, 2, {}, {},
      {"the record can't be written to 'no-such-folder/x.rec'"}},
-#if defined(_WIN32)
-    {"no_back_end", {"status"}, 2, {}, {"SETBOX"}, {"no USB back end"}},
-#else
-    // Without --sim on Linux: the hidraw edge, on a build machine without a unit.
-    {"hidraw_no_unit", {"--lang", "en", "status"}, 4, {"programming unit: 0.0.0\n", "No programming unit was found"}, {}, {}},
-#endif
+    // Without --sim: the system's HID edge (hidraw, or Windows' HID stack under Wine), on a build
+    // machine without a unit.
+    {"native_no_unit", {"--lang", "en", "status"}, 4, {"programming unit: 0.0.0\n", "No programming unit was found"}, {}, {}},
     {"version", {"--version", "--bogus", "status"}, 0, {"velquor-flash 2.0.0", " (ESC firmware 1.25)\n"}, {"programming unit"}, {}},
     {"help", {"--help", "--bogus"}, 0,
      {"identify", "status", "update", "--sim SCENARIO", "--trace", "--yes", "--lang en|de", "--realtime",
@@ -554,7 +557,16 @@ std::string HostPath(const std::string& path)
     return path;
 }
 
-std::string TempRecord(const std::string& name) { return testing::TempDir() + "velquor_" + name + ".rec"; }
+// A record file of this test process's own: CTest runs the cases as processes side by side.
+std::string TempRecord(const std::string& name)
+{
+#if defined(_WIN32)
+    const unsigned long process = _getpid();
+#else
+    const unsigned long process = static_cast<unsigned long>(getpid());
+#endif
+    return testing::TempDir() + "velquor_" + std::to_string(process) + "_" + name + ".rec";
+}
 
 void WriteWhole(const std::string& path, const std::string& text)
 {
@@ -828,7 +840,7 @@ TEST(Replay, AMissingRecordIsNamed)
 {
     FlashRun run = RunFlash({"--replay", TempRecord("never_written"), "identify"});
     EXPECT_EQ(run.Status, 2);
-    EXPECT_TRUE(Contains(run.Err, "velquor_never_written.rec' can't be opened")) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, "_never_written.rec' can't be opened")) << run.Err;
 }
 
 // The corpus: every record in tests/records/ replays with the arguments and to the exit status
@@ -875,18 +887,35 @@ INSTANTIATE_TEST_SUITE_P(Records, CorpusTest, testing::ValuesIn(CorpusRecords())
                              return name;
                          });
 
-// The corpus holds the simulated unit's cases and three records made on hidraw in the VM (against
-// the uhid unit), whose header carries the report descriptor the kernel read.
-TEST(Corpus, HoldsTheSimulatedUnitsCasesAndRecordsMadeOnHidraw)
+// The corpus holds the simulated unit's cases, three records made on hidraw in the VM (against
+// the uhid unit), whose header carries the report descriptor the kernel read, two made by
+// velquor-flash.exe on Wine's HID stack (against the virtual SETBOX), which shows none, and the
+// window's log of a visit with an update there.
+TEST(Corpus, HoldsTheSimulatedUnitsCasesAndRecordsMadeOnHidrawAndWindows)
 {
     std::vector<std::string> names = CorpusRecords();
     for (const char* name : {"sim-identify", "sim-update", "sim-refused-block", "sim-silent-unit", "sim-unplug",
-                             "hidraw-update", "hidraw-refused-block", "hidraw-watch"})
+                             "hidraw-update", "hidraw-refused-block", "hidraw-watch", "win32-flash-update",
+                             "win32-flash-refused-block", "win32-window-update"})
         EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
-    for (const char* name : {"hidraw-update", "hidraw-refused-block", "hidraw-watch"}) {
-        std::string text = ReadWhole(HostPath(std::string(VELQUOR_RECORDS_DIR) + "/" + name + ".rec"), true);
-        EXPECT_TRUE(Contains(text, "\nedge hidraw\n")) << name;
-        EXPECT_TRUE(Contains(text, "\nunit 21b8:0002 input 60 output 60\ndescriptor 06 ")) << name;
+    const struct {
+        const char* Name;
+        const char* Edge;
+        bool Descriptor;  // the report descriptor follows the unit's line
+    } kRealStacks[] = {
+        {"hidraw-update", "\nfront-end velquor-flash\nedge hidraw\n", true},
+        {"hidraw-refused-block", "\nfront-end velquor-flash\nedge hidraw\n", true},
+        {"hidraw-watch", "\nfront-end velquor-flash\nedge hidraw\n", true},
+        {"win32-flash-update", "\nfront-end velquor-flash.exe\nedge win32\n", false},
+        {"win32-flash-refused-block", "\nfront-end velquor-flash.exe\nedge win32\n", false},
+        {"win32-window-update", "\nfront-end VelquorUpdater\nedge win32\ncommand window\n", false},
+    };
+    for (const auto& record : kRealStacks) {
+        std::string text = ReadWhole(HostPath(std::string(VELQUOR_RECORDS_DIR) + "/" + record.Name + ".rec"), true);
+        EXPECT_TRUE(Contains(text, record.Edge)) << record.Name;
+        EXPECT_TRUE(Contains(text, "\nunit 21b8:0002 input 60 output 60\n")) << record.Name;
+        EXPECT_EQ(Contains(text, "\nunit 21b8:0002 input 60 output 60\ndescriptor 06 "), record.Descriptor) << record.Name;
+        EXPECT_EQ(Contains(text, "\ndescriptor "), record.Descriptor) << record.Name;
     }
 }
 

@@ -8,9 +8,9 @@
 #   contents   files, SHA256SUMS and its signature (a throwaway key), the archives' files, modes,
 #              notices and licences, CR LF texts with a BOM, the package's version below the
 #              release's
-#   hardening  the flags read back from both programs (readelf, objdump, the PE header)
+#   hardening  the flags read back from the programs (readelf, objdump, the PE headers)
 #   Debian     lintian --pedantic without errors; installed, run and purged with dpkg
-#   Windows    the program's version resource read back under Wine
+#   Windows    the programs' version resources read back under Wine, velquor-flash.exe run there
 # Run as root (tmpfs, dpkg) on a machine whose installed packages may change (CI's).
 #   tests/release/release-test.sh [BUILD_DIR]     (default build/release)
 set -euo pipefail
@@ -121,7 +121,7 @@ pass "the package's version $package sorts below $version"
 
 # --- What each archive holds.
 windows_files=$(unzip -Z1 "$build/a/$win" | tr '\n' ' ')
-[ "$windows_files" = 'VelquorUpdater.exe LIESMICH-README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt ' ] ||
+[ "$windows_files" = 'VelquorUpdater.exe velquor-flash.exe LIESMICH-README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt ' ] ||
   fail "the Windows zip holds: $windows_files"
 mkdir -p "$build/win"
 unzip -q -o "$build/a/$win" -d "$build/win"
@@ -134,6 +134,9 @@ for notice in 'GCC RUNTIME LIBRARY EXCEPTION' 'libstdc++' 'libgcc' 'winpthreads'
 done
 grep -qF 'Windows protected your PC' "$build/win/LIESMICH-README.txt" && grep -qF 'Get-FileHash' "$build/win/LIESMICH-README.txt" ||
   fail "the modellers' text says nothing of SmartScreen or the checksum"
+for use in 'velquor-flash.exe --yes watch' 'velquor-flash.exe --record update.rec update' 'exit status'; do
+  grep -qF "$use" "$build/win/LIESMICH-README.txt" || fail "the modellers' text does not say '$use'"
+done
 unzip -Z1 "$build/a/$web" > "$build/web-files.txt"
 for page in index.html velquor.css page-texts.js startup.js page.js timer-worker.js velquor.js velquor.wasm velquor_logo.bmp \
     velquor.ico velquor.webmanifest icon-192.png icon-512.png sw.js sw-store.js LICENSE.txt images/157.bin; do
@@ -144,7 +147,8 @@ unzip -p "$build/a/$web" "velquor-web-$version-test-images/index.html" | grep -q
 # Every file with the mode set before packing, whatever the umask and git's tar.umask.
 for zip in "$win" "$web"; do
   zipinfo "$build/a/$zip" | awk '/^-/ { print $1, $NF }' > "$build/modes.txt"
-  awk '$1 != "-rw-r--r--" && !($1 == "-rwxr-xr-x" && $2 == "VelquorUpdater.exe")' "$build/modes.txt" > "$build/odd-modes.txt"
+  awk '$1 != "-rw-r--r--" && !($1 == "-rwxr-xr-x" && ($2 == "VelquorUpdater.exe" || $2 == "velquor-flash.exe"))' \
+    "$build/modes.txt" > "$build/odd-modes.txt"
   if [ -s "$build/odd-modes.txt" ]; then fail "$zip stores other modes: $(cat "$build/odd-modes.txt")"; fi
 done
 mkdir -p "$build/deb-b"
@@ -172,20 +176,22 @@ fortified=$(grep -o ' __[a-z0-9_]*_chk@' "$build/elf-symbols.txt" | grep -v stac
 endbr=$(objdump -d "$elf" | grep -c endbr64 || true)
 [ "$endbr" -gt 100 ] || fail "velquor-flash has $endbr endbr64 (no -fcf-protection)"
 echo "FIGURE velquor-flash: PIE, $(sed -n 's/.*(FLAGS) *//p' "$build/elf-dynamic.txt"), FLAGS_1 $(sed -n 's/.*(FLAGS_1) *Flags: //p' "$build/elf-dynamic.txt"), GNU_RELRO, __stack_chk_fail, fortified: $fortified, $endbr endbr64"
-exe="$build/win/VelquorUpdater.exe"
-x86_64-w64-mingw32-objdump -p "$exe" > "$build/pe-header.txt"
-characteristics=$(sed -n 's/^DllCharacteristics[[:space:]]*//p' "$build/pe-header.txt")
-for bit in 0x20:HIGH_ENTROPY_VA 0x40:DYNAMIC_BASE 0x100:NX_COMPAT; do
-  [ $(( 0x$characteristics & ${bit%%:*} )) -ne 0 ] || fail "VelquorUpdater.exe lacks ${bit#*:} ($characteristics)"
+for program in VelquorUpdater.exe velquor-flash.exe; do
+  exe="$build/win/$program"
+  x86_64-w64-mingw32-objdump -p "$exe" > "$build/pe-header.txt"
+  characteristics=$(sed -n 's/^DllCharacteristics[[:space:]]*//p' "$build/pe-header.txt")
+  for bit in 0x20:HIGH_ENTROPY_VA 0x40:DYNAMIC_BASE 0x100:NX_COMPAT; do
+    [ $(( 0x$characteristics & ${bit%%:*} )) -ne 0 ] || fail "$program lacks ${bit#*:} ($characteristics)"
+  done
+  if grep -qi 'DLL Name:.*\(libstdc\|libgcc\|winpthread\|libssp\)' "$build/pe-header.txt"; then
+    fail "$program needs a compiler DLL"
+  fi
+  grep -qaF 'stack smashing detected' "$exe" || fail "$program has no stack protector (libssp)"
+  grep -q '\.reloc' "$build/pe-header.txt" || x86_64-w64-mingw32-objdump -h "$exe" | grep -q '\.reloc' ||
+    fail "$program has no relocations (ASLR could not move it)"
+  echo "FIGURE $program: DllCharacteristics 0x$characteristics ($(sed -n '/^DllCharacteristics/,/^SizeOfStackReserve/p' "$build/pe-header.txt" | sed -n 's/^[[:space:]]\+\([A-Z_]\+\)$/\1/p' | tr '\n' ' ')), libssp's stack protector linked in"
 done
-if grep -qi 'DLL Name:.*\(libstdc\|libgcc\|winpthread\|libssp\)' "$build/pe-header.txt"; then
-  fail "VelquorUpdater.exe needs a compiler DLL"
-fi
-grep -qaF 'stack smashing detected' "$exe" || fail "VelquorUpdater.exe has no stack protector (libssp)"
-grep -q '\.reloc' "$build/pe-header.txt" || x86_64-w64-mingw32-objdump -h "$exe" | grep -q '\.reloc' ||
-  fail "VelquorUpdater.exe has no relocations (ASLR could not move it)"
-echo "FIGURE VelquorUpdater.exe: DllCharacteristics 0x$characteristics ($(sed -n '/^DllCharacteristics/,/^SizeOfStackReserve/p' "$build/pe-header.txt" | sed -n 's/^[[:space:]]\+\([A-Z_]\+\)$/\1/p' | tr '\n' ' ')), libssp's stack protector linked in"
-pass "hardening read back from velquor-flash and VelquorUpdater.exe"
+pass "hardening read back from velquor-flash, VelquorUpdater.exe and velquor-flash.exe"
 
 # --- The package, as Debian's checker sees it.
 lintian --pedantic "$build/a/$deb" > "$build/lintian.txt" 2>&1 || true
@@ -210,22 +216,28 @@ for path in /usr/bin/velquor-flash /usr/lib/udev/rules.d/70-velquor.rules /usr/s
 done
 pass "installed: '$shown', rule and manual page in place; removed and purged cleanly"
 
-# --- The Windows program's version resource, as Windows reads it.
+# --- The Windows programs' version resources, as Windows reads them; velquor-flash.exe runs.
 x86_64-w64-mingw32-g++-posix -municode -static -O2 -o "$build/version_info.exe" tests/release/version_info.cpp -lversion
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
 wineserver -p </dev/null >/dev/null 2>&1 || true
-timeout 300 wine "$build/version_info.exe" "Z:$exe" </dev/null >"$build/version.txt" 2>/dev/null ||
-  fail "the version resource could not be read under Wine"
-wineserver -k >/dev/null 2>&1 || true
-tr -d '\r' < "$build/version.txt" > "$build/version-lines.txt"
-sed 's/^/  version resource: /' "$build/version-lines.txt"
-for line in "FileVersionNumber: ${version}.0" "ProductVersionNumber: ${version}.0" \
-            "ProductName: VELQUOR ORVANT QX Firmware Updater" "FileVersion: ${version}+test-images" \
-            "ProductVersion: ${version}+test-images" "OriginalFilename: VelquorUpdater.exe" \
-            "FileDescription: VELQUOR ORVANT QX firmware updater"; do
-  grep -qxF "$line" "$build/version-lines.txt" || fail "the version resource lacks '$line'"
+for program in "VelquorUpdater.exe:VELQUOR ORVANT QX firmware updater" \
+               "velquor-flash.exe:VELQUOR ORVANT QX firmware updater on the terminal"; do
+  name=${program%%:*}
+  timeout 300 wine "$build/version_info.exe" "Z:$build/win/$name" </dev/null >"$build/version.txt" 2>/dev/null ||
+    fail "the version resource of $name could not be read under Wine"
+  tr -d '\r' < "$build/version.txt" > "$build/version-lines.txt"
+  sed "s/^/  version resource of $name: /" "$build/version-lines.txt"
+  for line in "FileVersionNumber: ${version}.0" "ProductVersionNumber: ${version}.0" \
+              "ProductName: VELQUOR ORVANT QX Firmware Updater" "FileVersion: ${version}+test-images" \
+              "ProductVersion: ${version}+test-images" "OriginalFilename: $name" "FileDescription: ${program#*:}"; do
+    grep -qxF "$line" "$build/version-lines.txt" || fail "the version resource of $name lacks '$line'"
+  done
+  grep -q '^LegalCopyright: Copyright' "$build/version-lines.txt" || fail "the version resource of $name has no copyright"
 done
-grep -q '^LegalCopyright: Copyright' "$build/version-lines.txt" || fail "the version resource has no copyright"
+shown=$(timeout 300 wine "$build/win/velquor-flash.exe" --version </dev/null 2>/dev/null | tr -d '\r' || true)
+[ "$shown" = "velquor-flash $version+test-images (ESC firmware 1.25)" ] || fail "velquor-flash.exe --version said '$shown'"
+wineserver -k >/dev/null 2>&1 || true
+pass "version resources of VelquorUpdater.exe and velquor-flash.exe; velquor-flash.exe --version: '$shown'"
 
 (cd "$build/a" && for file in *; do echo "FIGURE release file $file: $(stat -c %s "$file") bytes"; done)
 if [ "$failures" -ne 0 ]; then

@@ -228,10 +228,14 @@ std::string ReadText(const std::wstring& path)
     return text.str();
 }
 
+// Where a saved log goes: the corpus's folder for the window's record of an update, the units'
+// files for the others.
 std::wstring RecordPath(const char* name)
 {
-    CreateDirectoryW(WindowsPath(VELQUOR_WIN32_RECORDS).c_str(), nullptr);
-    return WindowsPath(VELQUOR_WIN32_RECORDS) + L"\\" + std::wstring(name, name + std::strlen(name)) + L".rec";
+    const bool corpus = std::strcmp(name, "win32-window-update") == 0;
+    const std::wstring folder = WindowsPath(corpus ? VELQUOR_WIN32_RECORDS : VELQUOR_VUNIT_FILES);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder + L"\\" + std::wstring(name, name + std::strlen(name)) + L".rec";
 }
 
 // The header the window writes for the default unit on Wine's HID stack.
