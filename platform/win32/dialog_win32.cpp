@@ -9,6 +9,7 @@ extern "C" {
 
 #include "app/app.h"
 #include "link/device_link.h"
+#include "platform/win32/display_win32.h"
 #include "resources/resource_ids.h"
 #include "resources/text_ids.h"
 
@@ -18,10 +19,17 @@ namespace {
 
 HINSTANCE g_Instance = nullptr;
 HBRUSH g_RedRowBrush = nullptr;  // created at the first colour request, deleted with the dialog
-HBITMAP g_Logo = nullptr;        // loaded with the dialog, deleted with it
+ScaledLogo g_Logo = {nullptr, 0, 0};  // the logo at the size last drawn, deleted with the dialog
+UINT g_DialogDpi = BASE_DPI;          // the main dialog's DPI, from its start and WM_DPICHANGED
 void (*g_WaitsPumpMessages)(bool on) = nullptr;  // the HID edge's switch, when it has one
 const wchar_t* g_WindowMark = nullptr;           // the property that marks the dialog, if any
 WNDPROC g_ProgressClassProc = nullptr;
+// The progress window: its size at 96 DPI (the update's) and its DPI.
+struct ProgressLayout {
+    int32_t Width96, Height96;
+    UINT Dpi;
+};
+ProgressLayout g_ProgressLayout = {0, 0, BASE_DPI};
 // From the first flash command to the last (KeepResponsive): the program holds off the end of
 // the session, sleep, and whatever would stall its thread.
 bool g_FlashCommandsRunning = false;
@@ -107,13 +115,35 @@ bool RefusedDuringFlash(UINT message, WPARAM wParam)
     }
 }
 
+// The progress window's style, as the system completes it for an overlapped window.
+constexpr DWORD PROGRESS_STYLE = WS_CAPTION | WS_CLIPSIBLINGS | WS_VISIBLE | PBS_SMOOTH;
+constexpr DWORD PROGRESS_EX_STYLE = WS_EX_WINDOWEDGE;
+
+// The progress window at the DPI of its layout, centred on the dialog as the update places it.
+void PlaceProgressWindow(HWND progress)
+{
+    SIZE size = ScaledWindowSize(PROGRESS_STYLE, PROGRESS_EX_STYLE, g_ProgressLayout.Width96, g_ProgressLayout.Height96,
+                                 g_ProgressLayout.Dpi);
+    RECT owner;
+    if (!GetWindowRect(AsWindow(g_MainWindow), &owner)) return;
+    SetWindowPos(progress, nullptr, owner.left + ((owner.right - owner.left) >> 1) - size.cx / 2,
+                 owner.top + ((owner.bottom - owner.top) >> 1) - size.cy / 2, size.cx, size.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 // The progress window lives exactly as long as the transfer: a close request (its close box,
 // Alt+F4) is ignored; the update destroys it itself. While the flash commands run it is not
-// moved, and it speaks against the end of the session as the dialog does.
+// moved, and it speaks against the end of the session as the dialog does. On another DPI it
+// takes the size for that DPI, centred on the dialog again.
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_CLOSE) {
         MessageBeep(MB_ICONWARNING);
+        return 0;
+    }
+    if (message == WM_DPICHANGED) {
+        g_ProgressLayout.Dpi = LOWORD(wParam);
+        PlaceProgressWindow(window);
         return 0;
     }
     if (RefusedDuringFlash(message, wParam)) return 0;
@@ -124,9 +154,15 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
 UiWindow W32CreateProgressWindow(UiWindow owner, const char16_t* title, int32_t x, int32_t y, int32_t width,
                                  int32_t height)
 {
+    // The update's size is the size at 96 DPI: at the dialog's DPI the client area grows with
+    // the DPI, the frame is the system's for that DPI, and the centre stays where it chose.
+    g_ProgressLayout = {width, height, g_DialogDpi};
+    SIZE size = ScaledWindowSize(PROGRESS_STYLE, PROGRESS_EX_STYLE, width, height, g_DialogDpi);
+    x += width / 2 - size.cx / 2;
+    y += height / 2 - size.cy / 2;
     // WS_VISIBLE | PBS_SMOOTH, neither child nor pop-up: an owned top-level window whose title
     // bar shows the text.
-    HWND window = CreateWindowExW(0, PROGRESS_CLASSW, Wide(title), WS_VISIBLE | PBS_SMOOTH, x, y, width, height,
+    HWND window = CreateWindowExW(0, PROGRESS_CLASSW, Wide(title), WS_VISIBLE | PBS_SMOOTH, x, y, size.cx, size.cy,
                                   AsWindow(owner), nullptr, g_Instance, nullptr);
     if (window != nullptr) {
         g_ProgressClassProc = reinterpret_cast<WNDPROC>(
@@ -198,30 +234,15 @@ void W32KeepResponsive(bool on)
     if (g_WaitsPumpMessages != nullptr) g_WaitsPumpMessages(on);
 }
 
-// The logo, bitmap 121, drawn with its pure green transparent, placed by the version group.
+// The logo, bitmap 121, beside the version group at the dialog's DPI: scaled to the size of
+// its place (again only when that size changed) and drawn with its alpha.
 void PaintLogo(HWND window)
 {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
-    HBITMAP bitmap = g_Logo;
-    if (bitmap != nullptr) {
-        BITMAP info;
-        GetObjectW(bitmap, sizeof info, &info);
-        HDC memory = CreateCompatibleDC(dc);
-        HGDIOBJ previous = SelectObject(memory, bitmap);
-        RECT windowRect, groupRect;
-        GetWindowRect(window, &windowRect);
-        GetWindowRect(GetDlgItem(window, IDC_VERSION_GROUP), &groupRect);
-        LogoPlacement place = PlaceLogo(info.bmWidth, info.bmHeight,
-                                        {windowRect.left, windowRect.top, windowRect.right, windowRect.bottom},
-                                        {groupRect.left, groupRect.top, groupRect.right, groupRect.bottom},
-                                        GetSystemMetrics(SM_CXDLGFRAME), GetSystemMetrics(SM_CYCAPTION));
-        if (place.Draw)
-            TransparentBlt(dc, place.X, place.Y, place.Width, place.Height, memory, 0, 0, info.bmWidth, info.bmHeight,
-                           RGB(0, 255, 0));
-        SelectObject(memory, previous);
-        DeleteDC(memory);
-    }
+    LogoPlacement place = PlaceLogoAtDpi(window, GetDlgItem(window, IDC_VERSION_GROUP), g_DialogDpi);
+    if (place.Draw && ScaleLogo(g_Instance, IDB_LOGO, place.Width, place.Height, &g_Logo))
+        DrawScaledLogo(dc, g_Logo, place.X, place.Y);
     EndPaint(window, &paint);
 }
 
@@ -244,16 +265,22 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_INITDIALOG: {
         if (g_WindowMark != nullptr) SetPropW(window, g_WindowMark, reinterpret_cast<HANDLE>(1));
-        // The icon of this window (title bar and task switcher), not of every dialog.
-        HICON icon = LoadIconW(g_Instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
-        SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-        SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-        g_Logo = LoadBitmapW(g_Instance, MAKEINTRESOURCEW(IDB_LOGO));
+        // The icons of this window (title bar, taskbar and task switcher), not of every
+        // dialog, at its DPI.
+        g_DialogDpi = WindowDpi(window);
+        SetWindowIcons(window, g_Instance, IDI_APPLICATION_ICON, g_DialogDpi);
         MainDialogInit(reinterpret_cast<UiWindow>(window));
         return TRUE;
     }
     case WM_PAINT:
         PaintLogo(window);
+        return FALSE;
+    case WM_DPICHANGED:
+        // On a monitor of another scaling: the icons for the new DPI, and the logo laid out
+        // again at the next paint. The dialog manager scales the dialog and its controls.
+        g_DialogDpi = LOWORD(wParam);
+        SetWindowIcons(window, g_Instance, IDI_APPLICATION_ICON, g_DialogDpi);
+        InvalidateRect(window, nullptr, TRUE);
         return FALSE;
     case WM_COMMAND:
         // Close, Esc, Alt+F4 and the close box all arrive as command 2; during an update they
@@ -290,10 +317,8 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
             DeleteObject(g_RedRowBrush);
             g_RedRowBrush = nullptr;
         }
-        if (g_Logo != nullptr) {
-            DeleteObject(g_Logo);
-            g_Logo = nullptr;
-        }
+        FreeScaledLogo(&g_Logo);
+        DestroyWindowIcons(window);
         return FALSE;
     default:
         return FALSE;
@@ -302,6 +327,7 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 int RunUpdaterDialog(HINSTANCE instance, void (*waitsPumpMessages)(bool on), const wchar_t* windowMark)
 {
+    RequestDpiAwareness();
     InitCommonControls();
     g_Instance = instance;
     g_WaitsPumpMessages = waitsPumpMessages;
