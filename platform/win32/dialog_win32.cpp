@@ -10,6 +10,7 @@ extern "C" {
 #include "app/app.h"
 #include "link/device_link.h"
 #include "platform/win32/display_win32.h"
+#include "platform/win32/taskbar_win32.h"
 #include "resources/resource_ids.h"
 #include "resources/text_ids.h"
 
@@ -24,12 +25,14 @@ UINT g_DialogDpi = BASE_DPI;          // the main dialog's DPI, from its start a
 void (*g_WaitsPumpMessages)(bool on) = nullptr;  // the HID edge's switch, when it has one
 const wchar_t* g_WindowMark = nullptr;           // the property that marks the dialog, if any
 WNDPROC g_ProgressClassProc = nullptr;
-// The progress window: its size at 96 DPI (the update's) and its DPI.
+// The progress window: its size at 96 DPI (the update's), its DPI, and whether the update has
+// set its bar's first position (the one it gets as it opens; every later one follows a block).
 struct ProgressLayout {
     int32_t Width96, Height96;
     UINT Dpi;
+    bool Positioned;
 };
-ProgressLayout g_ProgressLayout = {0, 0, BASE_DPI};
+ProgressLayout g_ProgressLayout = {0, 0, BASE_DPI, false};
 // From the first flash command to the last (KeepResponsive): the program holds off the end of
 // the session, sleep, and whatever would stall its thread.
 bool g_FlashCommandsRunning = false;
@@ -70,6 +73,9 @@ void W32SetWindowTitle(UiWindow window, const char16_t* title)
 
 int32_t W32ShowMessageBox(UiWindow owner, const char16_t* text, const char16_t* caption, uint32_t flags)
 {
+    // An update's failure turns its progress on the taskbar red while the box tells it.
+    if (UpdateRunning() && (flags & BOX_ICON_MASK) == BOX_ICONERROR)
+        ShowTaskbarProgress(AsWindow(g_MainWindow), TASKBAR_ERROR, 0);
     return MessageBoxW(AsWindow(owner), Wide(text), Wide(caption), flags);
 }
 
@@ -156,7 +162,7 @@ UiWindow W32CreateProgressWindow(UiWindow owner, const char16_t* title, int32_t 
 {
     // The update's size is the size at 96 DPI: at the dialog's DPI the client area grows with
     // the DPI, the frame is the system's for that DPI, and the centre stays where it chose.
-    g_ProgressLayout = {width, height, g_DialogDpi};
+    g_ProgressLayout = {width, height, g_DialogDpi, false};
     SIZE size = ScaledWindowSize(PROGRESS_STYLE, PROGRESS_EX_STYLE, width, height, g_DialogDpi);
     x += width / 2 - size.cx / 2;
     y += height / 2 - size.cy / 2;
@@ -174,6 +180,9 @@ UiWindow W32CreateProgressWindow(UiWindow owner, const char16_t* title, int32_t 
 void W32SetProgressPosition(UiWindow progress, uint32_t position)
 {
     SendMessageW(AsWindow(progress), PBM_SETPOS, position, 0);
+    // The taskbar shows the blocks' share from the first block on.
+    if (g_ProgressLayout.Positioned) ShowTaskbarProgress(AsWindow(g_MainWindow), TASKBAR_NORMAL, position);
+    g_ProgressLayout.Positioned = true;
     // The transfer runs no message loop: paint the bar now, and whatever of the dialog behind
     // it needs painting (the place where the closed message box stood).
     UpdateWindow(AsWindow(progress));
@@ -222,6 +231,7 @@ void W32KeepResponsive(bool on)
 {
     HWND main = AsWindow(g_MainWindow);
     if (on && !g_FlashCommandsRunning) {
+        ShowTaskbarProgress(main, TASKBAR_INDETERMINATE, 0);
         char16_t reason[MAX_STR_BLOCKREASON];  // the longest reason the system keeps
         W32LoadText(TEXT_FLASH_BLOCKS_SHUTDOWN, reason, MAX_STR_BLOCKREASON);
         ShutdownBlockReasonCreate(main, Wide(reason));
@@ -282,12 +292,16 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         SetWindowIcons(window, g_Instance, IDI_APPLICATION_ICON, g_DialogDpi);
         InvalidateRect(window, nullptr, TRUE);
         return FALSE;
-    case WM_COMMAND:
+    case WM_COMMAND: {
         // Close, Esc, Alt+F4 and the close box all arrive as command 2; during an update they
         // are refused, and the user hears it.
         if (UpdateRunning() && (LOWORD(wParam) == IDC_CLOSE || LOWORD(wParam) == IDC_UPDATE))
             MessageBeep(MB_ICONWARNING);
-        return MainDialogCommand(LOWORD(wParam)) ? TRUE : FALSE;
+        bool handled = MainDialogCommand(LOWORD(wParam));
+        // An update has ended when its command returns: its progress leaves the taskbar.
+        if (LOWORD(wParam) == IDC_UPDATE && !UpdateRunning()) ShowTaskbarProgress(window, TASKBAR_NONE, 0);
+        return handled ? TRUE : FALSE;
+    }
     case WM_CTLCOLORSTATIC:
         if (IsRedStatic(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)))) {
             HDC dc = reinterpret_cast<HDC>(wParam);
@@ -335,6 +349,7 @@ int RunUpdaterDialog(HINSTANCE instance, void (*waitsPumpMessages)(bool on), con
     ResetLinkRecord();
     SelectUiPlatform(&kWin32Ui);
     INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr, MainDialogProc, 0);
+    EndTaskbarProgress();
     // A dialog that could not even be created is no normal end.
     return result == -1 ? 1 : 0;
 }
