@@ -41,10 +41,10 @@ TextLanguage g_Language = LANGUAGE_ENGLISH;
 std::vector<UINT> g_Dpis;
 
 constexpr Seconds kStartLimit{60};
-constexpr Seconds kFailureLimit{90};  // lock, erase (5 s), 100 blocks, then the reply limit (15 s)
+constexpr Seconds kFailureLimit{90};  // lock, erase (5 s), 200 blocks, then the reply limit (15 s)
 // In real time: the progress window stays open from the first block until the unit's silence at
-// block 100 has lasted the reply limit.
-const char* const kHeldUpdate = "fail=block#100:hang";
+// block 200 has lasted the reply limit.
+const char* const kHeldUpdate = "fail=block#200:hang";
 
 const wchar_t kDesktopKey[] = L"Control Panel\\Desktop";
 
@@ -212,6 +212,27 @@ protected:
         return progress;
     }
 
+    // Returns once the bar has stopped where the unit fell silent: its picture the same for
+    // 1.5 s (a percent takes about 0.4 s while the blocks are written).
+    void WaitUntilHeld(HWND progress)
+    {
+        RECT area;
+        ASSERT_TRUE(GetWindowRect(progress, &area));
+        ScreenColours last, now;
+        std::string error;
+        ASSERT_TRUE(ReadScreen(area, &last, &error)) << error;
+        int32_t unchanged = 0;
+        const bool held = WaitUntil(
+            [&] {
+                if (!ReadScreen(area, &now, &error)) return false;
+                unchanged = now.Colours == last.Colours ? unchanged + 1 : 0;
+                last = std::move(now);
+                return unchanged >= 30;  // 30 reads 50 ms apart
+            },
+            kFailureLimit);
+        ASSERT_TRUE(held) << "the progress window keeps changing";
+    }
+
     // The progress window's sizes, and its centre on the dialog's.
     void ReadProgress(HWND dialog, HWND progress, Measurement* m)
     {
@@ -255,6 +276,7 @@ protected:
         HWND progress = StartUpdate(child, dialog);
         ASSERT_NE(progress, nullptr);
         ASSERT_NO_FATAL_FAILURE(ReadProgress(dialog, progress, m));
+        ASSERT_NO_FATAL_FAILURE(WaitUntilHeld(progress));
         RECT both;
         GetWindowRect(progress, &both);
         UnionRect(&both, &both, &window);
