@@ -501,4 +501,34 @@ bool SaveScreenshotOf(const std::string& name, const RECT& area, bool settle, st
     return WriteBitmapFile(g_ScreenshotFolder + L"\\" + Widen(name.c_str()) + L".bmp", picture, error);
 }
 
+bool WaitUntilScreenStill(const RECT& area, int32_t stillMs, Seconds limit, ScreenColours* colours)
+{
+    ScreenColours last, now;
+    std::string error;
+    if (!ReadScreen(area, &last, &error)) return false;
+    int32_t still = 0;
+    bool rested = WaitUntil(
+        [&] {
+            if (!ReadScreen(area, &now, &error)) return false;
+            still = now.Colours == last.Colours ? still + 50 : 0;
+            last = std::move(now);
+            return still >= stillMs;
+        },
+        limit);
+    if (colours != nullptr) *colours = std::move(last);
+    return rested;
+}
+
+bool SetDisplayDpi(UINT dpi)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    DWORD value = dpi;
+    LONG set = RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegCloseKey(key);
+    return set == ERROR_SUCCESS;
+}
+
 }  // namespace dialog_driver

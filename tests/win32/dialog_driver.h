@@ -136,6 +136,16 @@ struct ScreenColours {
 // Reads the screen in `area` (screen coordinates). False with a reason in `error` on failure.
 bool ReadScreen(const RECT& area, ScreenColours* colours, std::string* error);
 
+// Polls the screen in `area` every 50 ms until it has not changed for `stillMs`, or `limit` has
+// passed; returns whether it came to rest (what it last showed in `colours`, when given).
+bool WaitUntilScreenStill(const RECT& area, int32_t stillMs, Seconds limit, ScreenColours* colours = nullptr);
+
+// ---- The display's scaling ---------------------------------------------------------------
+
+// The DPI every program of the Wine prefix that starts from now on reads (HKCU\Control
+// Panel\Desktop, LogPixels). False when the registry refuses.
+bool SetDisplayDpi(UINT dpi);
+
 // UTF-16 to UTF-8, for messages.
 std::string Narrow(const std::wstring& text);
 

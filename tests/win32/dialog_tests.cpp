@@ -15,6 +15,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <string>
 
@@ -414,33 +416,22 @@ void PrintTo(const TaskbarCase& row, std::ostream* out) { *out << row.Name << " 
 
 class TaskbarTest : public DialogTest, public testing::WithParamInterface<TaskbarCase> {
 protected:
-    void SetUp() override
-    {
-        wchar_t folder[MAX_PATH];
-        ASSERT_GT(GetTempPathW(MAX_PATH, folder), 0u);
-        m_Log = std::wstring(folder) + L"velquor-taskbar-" + std::to_wstring(GetCurrentProcessId()) + L".log";
-        DeleteFileW(m_Log.c_str());
-        ASSERT_TRUE(SetEnvironmentVariableW(L"VELQUOR_TASKBAR_LOG", m_Log.c_str()));
-    }
+    // The program started next (in this folder, with this environment) writes its log here.
+    void SetUp() override { ASSERT_TRUE(SetEnvironmentVariableA("VELQUOR_TASKBAR_LOG", m_Log.c_str())); }
     void TearDown() override
     {
-        SetEnvironmentVariableW(L"VELQUOR_TASKBAR_LOG", nullptr);
-        DeleteFileW(m_Log.c_str());
+        SetEnvironmentVariableA("VELQUOR_TASKBAR_LOG", nullptr);
+        DeleteFileA(m_Log.c_str());
     }
 
     // The lines written so far.
     std::string Log() const
     {
-        std::string text;
-        FILE* file = _wfopen(m_Log.c_str(), L"rb");
-        if (file == nullptr) return "<no log>";
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
-        std::fclose(file);
-        return text;
+        std::ifstream file(m_Log, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     }
 
-    std::wstring m_Log;
+    const std::string m_Log = "velquor-taskbar-" + std::to_string(GetCurrentProcessId()) + ".log";
 };
 
 TEST_P(TaskbarTest, ShowsTheUpdatesProgressOnTheTaskbarButton)
