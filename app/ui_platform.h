@@ -64,6 +64,8 @@ struct UiPlatform {
 
     // Creates the progress window: a visible top-level smooth progress bar owned by `owner`,
     // titled `title`, at x, y with width and height in pixels, range 0 to 100. 0 on failure.
+    // The size is the one at 96 DPI: an edge that draws at another DPI grows the client area
+    // with it and keeps the centre.
     UiWindow (*CreateProgressWindow)(UiWindow owner, const char16_t* title, int32_t x, int32_t y,
                                      int32_t width, int32_t height);
     // Sets the bar's position and repaints it at once (no message loop runs during a transfer).

@@ -1,14 +1,27 @@
 // velquor_make_artwork: draws the program's artwork and writes it in the forms the resource
-// compiler takes.
+// compiler and the page take.
 //
+//   velquor_make_artwork --window <logo.bmp> <icon.ico>
 //   velquor_make_artwork <logo.bmp> <icon.ico> [page-logo.bmp [icon-192.png icon-512.png]]
 //
-// logo.bmp  bitmap 121: the VELQUOR wordmark on a slanted dark plate, with speed stripes, on the
-//           pure-green key colour RGB(0, 255, 0) that the dialog draws transparent. 1772 x 263,
-//           24 bits, bottom-up, uncompressed: 40 + 1,398,108 bytes behind the 14-byte file
-//           header (the resource compiler drops the file header).
-// icon.ico  icon group 123: five fully opaque 32-bit images of 16, 32, 48, 64 and 128 pixels,
-//           stored as DIBs (header with doubled height, BGRA rows, AND mask), not PNG.
+// With --window, the Windows program's artwork:
+// logo.bmp  bitmap 121: the VELQUOR wordmark on a slanted dark plate, with speed stripes, on a
+//           transparent ground. The artwork is drawn on a canvas of 1772 x 263; the bitmap holds
+//           it at half that size, 886 x 132 (the last row stands for one row of the canvas and
+//           a transparent one), which is as large as the dialog ever shows it (half the
+//           canvas's width at most). 32 bits with premultiplied alpha, BI_RGB, bottom-up: 40 +
+//           467,808 bytes behind the 14-byte file header (the resource compiler drops the file
+//           header). The dialog scales it down with filtering to the size it shows.
+// icon.ico  icon group 123: eight fully opaque 32-bit images of 16, 20, 24, 32, 40, 48, 64 and
+//           256 pixels (the small and large icons at 100 to 200 % and the shell's largest
+//           view), each drawn at its size, stored as DIBs (header with doubled height, BGRA
+//           rows, AND mask), not PNG.
+//
+// Without --window, the page's artwork (the page's build names a logo.bmp it does not use):
+// logo.bmp  the canvas as it is, 1772 x 263, 24 bits, bottom-up, on the pure-green key colour
+//           RGB(0, 255, 0) that stands for transparency.
+// icon.ico  the page's icon: five fully opaque 32-bit images of 16, 32, 48, 64 and 128 pixels,
+//           stored as DIBs.
 // page-logo.bmp  (optional) the logo for the web page, a quarter of the size, transparent where
 //           the key green was (see WritePageLogo).
 // icon-192.png, icon-512.png  (optional, with page-logo.bmp) the icon at 192 and 512 pixels for
@@ -20,6 +33,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -247,8 +261,9 @@ bool DrawLogo()
 // Icon: a dark square with a lighter top, a white V and an orange speed bar, drawn at each size
 // from the same shapes with 4 x 4 samples per pixel.
 
-constexpr int32_t ICON_SIZES[5] = {16, 32, 48, 64, 128};
-constexpr int32_t MAX_ICON = 128;      // the largest image in the .ico
+constexpr int32_t PAGE_ICON_SIZES[5] = {16, 32, 48, 64, 128};
+constexpr int32_t WINDOW_ICON_SIZES[8] = {16, 20, 24, 32, 40, 48, 64, 256};
+constexpr int32_t MAX_ICON = 256;      // the largest image in an .ico
 constexpr int32_t MAX_CANVAS = 512;    // the largest PNG of the page
 
 struct IconCanvas {
@@ -428,6 +443,55 @@ bool WritePageLogo(const char* path)
     return std::fclose(file) == 0 && ok;
 }
 
+// The window's logo: the canvas at half size, 886 x 132, each pixel standing for a square of
+// 2 x 2 (the last row's squares lie half outside the canvas; that half counts as transparent).
+// Its alpha is the square's share of pixels that are not key green, its colour their sum over
+// the four, which is the mean colour already multiplied by the alpha (premultiplied, as
+// AlphaBlend takes it). 32 bits, BI_RGB, bottom-up.
+constexpr int32_t WINDOW_LOGO_WIDTH = LOGO_WIDTH / 2;
+constexpr int32_t WINDOW_LOGO_HEIGHT = (LOGO_HEIGHT + 1) / 2;
+constexpr uint32_t WINDOW_LOGO_PIXEL_BYTES = static_cast<uint32_t>(WINDOW_LOGO_WIDTH * WINDOW_LOGO_HEIGHT * 4);
+static_assert(LOGO_WIDTH % 2 == 0 && WINDOW_LOGO_WIDTH == 886 && WINDOW_LOGO_HEIGHT == 132 &&
+              WINDOW_LOGO_PIXEL_BYTES == 467808);
+
+uint8_t g_WindowLogoRow[WINDOW_LOGO_WIDTH * 4];
+
+bool WriteWindowLogo(const char* path)
+{
+    uint8_t headers[BMP_FILE_HEADER + INFO_HEADER];
+    headers[0] = 'B';
+    headers[1] = 'M';
+    PutLe32(headers + 2, BMP_FILE_HEADER + INFO_HEADER + WINDOW_LOGO_PIXEL_BYTES);
+    PutLe32(headers + 6, 0);
+    PutLe32(headers + 10, BMP_FILE_HEADER + INFO_HEADER);
+    PutInfoHeader(headers + BMP_FILE_HEADER, WINDOW_LOGO_WIDTH, WINDOW_LOGO_HEIGHT, 32, WINDOW_LOGO_PIXEL_BYTES);
+    FILE* file = std::fopen(path, "wb");
+    if (file == nullptr) return false;
+    bool ok = WriteAll(file, headers, sizeof headers);
+    for (int32_t row = WINDOW_LOGO_HEIGHT - 1; ok && row >= 0; --row) {  // bottom-up
+        for (int32_t x = 0; x < WINDOW_LOGO_WIDTH; ++x) {
+            uint32_t r = 0, g = 0, b = 0, covered = 0;
+            for (int32_t dy = 0; dy < 2 && 2 * row + dy < LOGO_HEIGHT; ++dy) {
+                for (int32_t dx = 0; dx < 2; ++dx) {
+                    const Rgb& c = g_Logo[2 * row + dy][2 * x + dx];
+                    if (IsKey(c)) continue;
+                    r += c.R;
+                    g += c.G;
+                    b += c.B;
+                    ++covered;
+                }
+            }
+            uint8_t* p = g_WindowLogoRow + 4 * x;
+            p[0] = static_cast<uint8_t>((b + 2) / 4);
+            p[1] = static_cast<uint8_t>((g + 2) / 4);
+            p[2] = static_cast<uint8_t>((r + 2) / 4);
+            p[3] = static_cast<uint8_t>((covered * 255 + 2) / 4);
+        }
+        ok = WriteAll(file, g_WindowLogoRow, sizeof g_WindowLogoRow);
+    }
+    return std::fclose(file) == 0 && ok;
+}
+
 // One icon image: header (height doubled: XOR and AND halves), BGRA rows bottom-up, then the
 // AND mask, one bit per pixel, rows padded to 4 bytes, all zero (every pixel opaque).
 constexpr uint32_t IconMaskRowBytes(int32_t size) { return static_cast<uint32_t>(((size + 31) / 32) * 4); }
@@ -435,29 +499,31 @@ constexpr uint32_t IconImageBytes(int32_t size)
 {
     return INFO_HEADER + static_cast<uint32_t>(size * size * 4) + IconMaskRowBytes(size) * static_cast<uint32_t>(size);
 }
-static_assert(IconImageBytes(16) == 1128 && IconImageBytes(32) == 4264 && IconImageBytes(48) == 9640 &&
-              IconImageBytes(64) == 16936 && IconImageBytes(128) == 67624);
+static_assert(IconImageBytes(16) == 1128 && IconImageBytes(20) == 1720 && IconImageBytes(24) == 2440 &&
+              IconImageBytes(32) == 4264 && IconImageBytes(40) == 6760 && IconImageBytes(48) == 9640 &&
+              IconImageBytes(64) == 16936 && IconImageBytes(128) == 67624 && IconImageBytes(256) == 270376);
 
 uint8_t g_IconImage[IconImageBytes(MAX_ICON)];
 
-bool WriteIcon(const char* path)
+// An .ico of `count` images, one per size in `sizes` (at most 8), in that order.
+bool WriteIcon(const char* path, const int32_t* sizes, int32_t count)
 {
     bool ok = false;
-    constexpr int32_t COUNT = 5;
-    constexpr uint32_t DIRECTORY_BYTES = 6 + 16 * COUNT;  // ICONDIR + ICONDIRENTRYs
-    uint8_t directory[DIRECTORY_BYTES];
-    uint32_t offset = DIRECTORY_BYTES;
-    FILE* file = std::fopen(path, "wb");
+    constexpr int32_t MAX_COUNT = 8;
+    uint8_t directory[6 + 16 * MAX_COUNT];  // ICONDIR + ICONDIRENTRYs
+    const uint32_t directoryBytes = 6 + 16 * static_cast<uint32_t>(count);
+    uint32_t offset = directoryBytes;
+    FILE* file = count <= MAX_COUNT ? std::fopen(path, "wb") : nullptr;
     if (file == nullptr) goto done;
 
     PutLe16(directory + 0, 0);  // reserved
     PutLe16(directory + 2, 1);  // type: icon
-    PutLe16(directory + 4, COUNT);
-    for (int32_t i = 0; i < COUNT; ++i) {
-        int32_t size = ICON_SIZES[i];
+    PutLe16(directory + 4, static_cast<uint32_t>(count));
+    for (int32_t i = 0; i < count; ++i) {
+        int32_t size = sizes[i];
         uint8_t* entry = directory + 6 + 16 * i;
-        entry[0] = static_cast<uint8_t>(size);  // 128 fits; 0 would mean 256
-        entry[1] = static_cast<uint8_t>(size);
+        entry[0] = static_cast<uint8_t>(size & 0xFF);  // 0 means 256
+        entry[1] = static_cast<uint8_t>(size & 0xFF);
         entry[2] = 0;  // no palette
         entry[3] = 0;
         PutLe16(entry + 4, 1);   // planes
@@ -466,10 +532,10 @@ bool WriteIcon(const char* path)
         PutLe32(entry + 12, offset);
         offset += IconImageBytes(size);
     }
-    if (!WriteAll(file, directory, sizeof directory)) goto close;
+    if (!WriteAll(file, directory, directoryBytes)) goto close;
 
-    for (int32_t i = 0; i < COUNT; ++i) {
-        int32_t size = ICON_SIZES[i];
+    for (int32_t i = 0; i < count; ++i) {
+        int32_t size = sizes[i];
         uint32_t xorBytes = static_cast<uint32_t>(size * size * 4);
         DrawIcon(size);
         PutInfoHeader(g_IconImage, size, 2 * size, 32, xorBytes + IconMaskRowBytes(size) * static_cast<uint32_t>(size));
@@ -599,19 +665,32 @@ bool WritePng(const char* path, int32_t size)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3 && argc != 4 && argc != 6) {
-        std::fprintf(stderr, "usage: velquor_make_artwork <logo.bmp> <icon.ico> [page-logo.bmp [icon-192.png icon-512.png]]\n");
+    const bool window = argc == 4 && std::strcmp(argv[1], "--window") == 0;
+    if (!window && argc != 3 && argc != 4 && argc != 6) {
+        std::fprintf(stderr, "usage: velquor_make_artwork --window <logo.bmp> <icon.ico>\n"
+                             "       velquor_make_artwork <logo.bmp> <icon.ico> [page-logo.bmp [icon-192.png icon-512.png]]\n");
         return 2;
     }
     if (!DrawLogo()) {
         std::fprintf(stderr, "velquor_make_artwork: the wordmark has a letter without a glyph\n");
         return 1;
     }
+    if (window) {
+        if (!WriteWindowLogo(argv[2])) {
+            std::fprintf(stderr, "velquor_make_artwork: cannot write %s\n", argv[2]);
+            return 1;
+        }
+        if (!WriteIcon(argv[3], WINDOW_ICON_SIZES, 8)) {
+            std::fprintf(stderr, "velquor_make_artwork: cannot write %s\n", argv[3]);
+            return 1;
+        }
+        return 0;
+    }
     if (!WriteLogo(argv[1])) {
         std::fprintf(stderr, "velquor_make_artwork: cannot write %s\n", argv[1]);
         return 1;
     }
-    if (!WriteIcon(argv[2])) {
+    if (!WriteIcon(argv[2], PAGE_ICON_SIZES, 5)) {
         std::fprintf(stderr, "velquor_make_artwork: cannot write %s\n", argv[2]);
         return 1;
     }

@@ -12,6 +12,8 @@ extern "C" {
 #include "app/record.h"
 #include "app/texts.h"
 #include "link/device_link.h"
+#include "platform/win32/display_win32.h"
+#include "platform/win32/taskbar_win32.h"
 #include "resources/resource_ids.h"
 #include "resources/text_ids.h"
 
@@ -21,10 +23,19 @@ namespace {
 
 HINSTANCE g_Instance = nullptr;
 HBRUSH g_RedRowBrush = nullptr;  // created at the first colour request, deleted with the dialog
-HBITMAP g_Logo = nullptr;        // loaded with the dialog, deleted with it
-DialogHidEdge g_HidEdge = {};                    // the program's HID edge and its switches
+ScaledLogo g_Logo = {nullptr, 0, 0};  // the logo at the size last drawn, deleted with the dialog
+UINT g_DialogDpi = BASE_DPI;          // the main dialog's DPI, from its start and WM_DPICHANGED
+DialogHidEdge g_HidEdge = {};         // the program's HID edge and its switches
 const wchar_t* g_WindowMark = nullptr;           // the property that marks the dialog, if any
 WNDPROC g_ProgressClassProc = nullptr;
+// The progress window: its size at 96 DPI (the update's), its DPI, and whether the update has
+// set its bar's first position (the one it gets as it opens; every later one follows a block).
+struct ProgressLayout {
+    int32_t Width96, Height96;
+    UINT Dpi;
+    bool Positioned;
+};
+ProgressLayout g_ProgressLayout = {0, 0, BASE_DPI, false};
 // From the first flash command to the last (KeepResponsive): the program holds off the end of
 // the session, sleep, and whatever would stall its thread.
 bool g_FlashCommandsRunning = false;
@@ -75,6 +86,9 @@ void W32SetWindowTitle(UiWindow window, const char16_t* title)
 
 int32_t W32ShowMessageBox(UiWindow owner, const char16_t* text, const char16_t* caption, uint32_t flags)
 {
+    // An update's failure turns its progress on the taskbar red while the box tells it.
+    if (UpdateRunning() && (flags & BOX_ICON_MASK) == BOX_ICONERROR)
+        ShowTaskbarProgress(AsWindow(g_MainWindow), TASKBAR_ERROR, 0);
     return MessageBoxW(AsWindow(owner), Wide(text), Wide(caption), flags);
 }
 
@@ -120,13 +134,35 @@ bool RefusedDuringFlash(UINT message, WPARAM wParam)
     }
 }
 
+// The progress window's style, as the system completes it for an overlapped window.
+constexpr DWORD PROGRESS_STYLE = WS_CAPTION | WS_CLIPSIBLINGS | WS_VISIBLE | PBS_SMOOTH;
+constexpr DWORD PROGRESS_EX_STYLE = WS_EX_WINDOWEDGE;
+
+// The progress window at the DPI of its layout, centred on the dialog as the update places it.
+void PlaceProgressWindow(HWND progress)
+{
+    SIZE size = ScaledWindowSize(PROGRESS_STYLE, PROGRESS_EX_STYLE, g_ProgressLayout.Width96, g_ProgressLayout.Height96,
+                                 g_ProgressLayout.Dpi);
+    RECT owner;
+    if (!GetWindowRect(AsWindow(g_MainWindow), &owner)) return;
+    SetWindowPos(progress, nullptr, owner.left + ((owner.right - owner.left) >> 1) - size.cx / 2,
+                 owner.top + ((owner.bottom - owner.top) >> 1) - size.cy / 2, size.cx, size.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 // The progress window lives exactly as long as the transfer: a close request (its close box,
 // Alt+F4) is ignored; the update destroys it itself. While the flash commands run it is not
-// moved, and it speaks against the end of the session as the dialog does.
+// moved, and it speaks against the end of the session as the dialog does. On another DPI it
+// takes the size for that DPI, centred on the dialog again.
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_CLOSE) {
         MessageBeep(MB_ICONWARNING);
+        return 0;
+    }
+    if (message == WM_DPICHANGED) {
+        g_ProgressLayout.Dpi = LOWORD(wParam);
+        PlaceProgressWindow(window);
         return 0;
     }
     if (RefusedDuringFlash(message, wParam)) return 0;
@@ -137,9 +173,15 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
 UiWindow W32CreateProgressWindow(UiWindow owner, const char16_t* title, int32_t x, int32_t y, int32_t width,
                                  int32_t height)
 {
+    // The update's size is the size at 96 DPI: at the dialog's DPI the client area grows with
+    // the DPI, the frame is the system's for that DPI, and the centre stays where it chose.
+    g_ProgressLayout = {width, height, g_DialogDpi, false};
+    SIZE size = ScaledWindowSize(PROGRESS_STYLE, PROGRESS_EX_STYLE, width, height, g_DialogDpi);
+    x += width / 2 - size.cx / 2;
+    y += height / 2 - size.cy / 2;
     // WS_VISIBLE | PBS_SMOOTH, neither child nor pop-up: an owned top-level window whose title
     // bar shows the text.
-    HWND window = CreateWindowExW(0, PROGRESS_CLASSW, Wide(title), WS_VISIBLE | PBS_SMOOTH, x, y, width, height,
+    HWND window = CreateWindowExW(0, PROGRESS_CLASSW, Wide(title), WS_VISIBLE | PBS_SMOOTH, x, y, size.cx, size.cy,
                                   AsWindow(owner), nullptr, g_Instance, nullptr);
     if (window != nullptr) {
         g_ProgressClassProc = reinterpret_cast<WNDPROC>(
@@ -151,6 +193,9 @@ UiWindow W32CreateProgressWindow(UiWindow owner, const char16_t* title, int32_t 
 void W32SetProgressPosition(UiWindow progress, uint32_t position)
 {
     SendMessageW(AsWindow(progress), PBM_SETPOS, position, 0);
+    // The taskbar shows the blocks' share from the first block on.
+    if (g_ProgressLayout.Positioned) ShowTaskbarProgress(AsWindow(g_MainWindow), TASKBAR_NORMAL, position);
+    g_ProgressLayout.Positioned = true;
     // The transfer runs no message loop: paint the bar now, and whatever of the dialog behind
     // it needs painting (the place where the closed message box stood).
     UpdateWindow(AsWindow(progress));
@@ -201,6 +246,7 @@ void W32KeepResponsive(bool on)
     // No log is saved while the controller is written (the Save dialog would hold the transfer).
     EnableMenuItem(GetSystemMenu(main, FALSE), IDM_SAVE_LOG, MF_BYCOMMAND | (on ? MF_GRAYED : MF_ENABLED));
     if (on && !g_FlashCommandsRunning) {
+        ShowTaskbarProgress(main, TASKBAR_INDETERMINATE, 0);
         char16_t reason[MAX_STR_BLOCKREASON];  // the longest reason the system keeps
         W32LoadText(TEXT_FLASH_BLOCKS_SHUTDOWN, reason, MAX_STR_BLOCKREASON);
         ShutdownBlockReasonCreate(main, Wide(reason));
@@ -331,30 +377,15 @@ void CopyBroadcast(const DEV_BROADCAST_HDR* broadcast, BroadcastCopy* copy)
     copy->Header.dbch_size = static_cast<DWORD>(size);
 }
 
-// The logo, bitmap 121, drawn with its pure green transparent, placed by the version group.
+// The logo, bitmap 121, beside the version group at the dialog's DPI: scaled to the size of
+// its place (again only when that size changed) and drawn with its alpha.
 void PaintLogo(HWND window)
 {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
-    HBITMAP bitmap = g_Logo;
-    if (bitmap != nullptr) {
-        BITMAP info;
-        GetObjectW(bitmap, sizeof info, &info);
-        HDC memory = CreateCompatibleDC(dc);
-        HGDIOBJ previous = SelectObject(memory, bitmap);
-        RECT windowRect, groupRect;
-        GetWindowRect(window, &windowRect);
-        GetWindowRect(GetDlgItem(window, IDC_VERSION_GROUP), &groupRect);
-        LogoPlacement place = PlaceLogo(info.bmWidth, info.bmHeight,
-                                        {windowRect.left, windowRect.top, windowRect.right, windowRect.bottom},
-                                        {groupRect.left, groupRect.top, groupRect.right, groupRect.bottom},
-                                        GetSystemMetrics(SM_CXDLGFRAME), GetSystemMetrics(SM_CYCAPTION));
-        if (place.Draw)
-            TransparentBlt(dc, place.X, place.Y, place.Width, place.Height, memory, 0, 0, info.bmWidth, info.bmHeight,
-                           RGB(0, 255, 0));
-        SelectObject(memory, previous);
-        DeleteDC(memory);
-    }
+    LogoPlacement place = PlaceLogoAtDpi(window, GetDlgItem(window, IDC_VERSION_GROUP), g_DialogDpi);
+    if (place.Draw && ScaleLogo(g_Instance, IDB_LOGO, place.Width, place.Height, &g_Logo))
+        DrawScaledLogo(dc, g_Logo, place.X, place.Y);
     EndPaint(window, &paint);
 }
 
@@ -378,11 +409,10 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_INITDIALOG: {
         if (g_WindowMark != nullptr) SetPropW(window, g_WindowMark, reinterpret_cast<HANDLE>(1));
-        // The icon of this window (title bar and task switcher), not of every dialog.
-        HICON icon = LoadIconW(g_Instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
-        SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-        SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-        g_Logo = LoadBitmapW(g_Instance, MAKEINTRESOURCEW(IDB_LOGO));
+        // The icons of this window (title bar, taskbar and task switcher), not of every
+        // dialog, at its DPI.
+        g_DialogDpi = WindowDpi(window);
+        SetWindowIcons(window, g_Instance, IDI_APPLICATION_ICON, g_DialogDpi);
         // The unit is looked at once the window shows: its waits may take seconds, during which
         // the window answers.
         if (MainDialogOpen(reinterpret_cast<UiWindow>(window))) {
@@ -416,12 +446,23 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_PAINT:
         PaintLogo(window);
         return FALSE;
-    case WM_COMMAND:
+    case WM_DPICHANGED:
+        // On a monitor of another scaling: the icons for the new DPI, and the logo laid out
+        // again at the next paint. The dialog manager scales the dialog and its controls.
+        g_DialogDpi = LOWORD(wParam);
+        SetWindowIcons(window, g_Instance, IDI_APPLICATION_ICON, g_DialogDpi);
+        InvalidateRect(window, nullptr, TRUE);
+        return FALSE;
+    case WM_COMMAND: {
         // Close, Esc, Alt+F4 and the close box all arrive as command 2; during an update they
         // are refused, and the user hears it.
         if (UpdateRunning() && (LOWORD(wParam) == IDC_CLOSE || LOWORD(wParam) == IDC_UPDATE))
             MessageBeep(MB_ICONWARNING);
-        return MainDialogCommand(LOWORD(wParam)) ? TRUE : FALSE;
+        bool handled = MainDialogCommand(LOWORD(wParam));
+        // An update has ended when its command returns: its progress leaves the taskbar.
+        if (LOWORD(wParam) == IDC_UPDATE && !UpdateRunning()) ShowTaskbarProgress(window, TASKBAR_NONE, 0);
+        return handled ? TRUE : FALSE;
+    }
     case WM_CTLCOLORSTATIC:
         if (IsRedStatic(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)))) {
             HDC dc = reinterpret_cast<HDC>(wParam);
@@ -461,10 +502,8 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
             DeleteObject(g_RedRowBrush);
             g_RedRowBrush = nullptr;
         }
-        if (g_Logo != nullptr) {
-            DeleteObject(g_Logo);
-            g_Logo = nullptr;
-        }
+        FreeScaledLogo(&g_Logo);
+        DestroyWindowIcons(window);
         return FALSE;
     default:
         return FALSE;
@@ -473,6 +512,7 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 int RunUpdaterDialog(HINSTANCE instance, const DialogHidEdge& edge, const wchar_t* windowMark)
 {
+    RequestDpiAwareness();
     InitCommonControls();
     g_Instance = instance;
     g_HidEdge = edge;
@@ -484,6 +524,7 @@ int RunUpdaterDialog(HINSTANCE instance, const DialogHidEdge& edge, const wchar_
     ResetLinkRecord();
     SelectUiPlatform(&kWin32Ui);
     INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr, MainDialogProc, 0);
+    EndTaskbarProgress();
     // A dialog that could not even be created is no normal end.
     return result == -1 ? 1 : 0;
 }

@@ -27,7 +27,8 @@ struct DialogHidEdge {
     void (*WaitsCutShort)(bool on);
 };
 
-// Everything the entry point does after it chose the HID edge: common controls, the instance,
+// Everything the entry point does after it chose the HID edge: the DPI awareness, common
+// controls, the instance,
 // the log of the visit (kept in memory, saved only when the user asks), the link in its
 // no-device state, dialog 110 run modally. `windowMark`, when not null, names a window property
 // that the dialog carries while it exists, by which another process finds it. Returns 0, or 1

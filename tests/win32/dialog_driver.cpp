@@ -66,12 +66,13 @@ struct ScreenPicture {
 
 uint32_t RowBytes(int32_t width) { return (static_cast<uint32_t>(width) * 3u + 3u) & ~3u; }
 
-bool CaptureScreen(ScreenPicture* picture, std::string* error)
+// The screen's pixels in `area` (screen coordinates).
+bool CaptureArea(const RECT& area, ScreenPicture* picture, std::string* error)
 {
-    const int32_t width = GetSystemMetrics(SM_CXSCREEN);
-    const int32_t height = GetSystemMetrics(SM_CYSCREEN);
+    const int32_t width = area.right - area.left;
+    const int32_t height = area.bottom - area.top;
     if (width <= 0 || height <= 0) {
-        *error = "the screen has no size";
+        *error = "the area has no size";
         return false;
     }
     HDC screen = GetDC(nullptr);
@@ -93,7 +94,7 @@ bool CaptureScreen(ScreenPicture* picture, std::string* error)
     bool copied = false;
     if (memory != nullptr) {
         HGDIOBJ previous = SelectObject(memory, dib);
-        copied = BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY) != FALSE;
+        copied = BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY) != FALSE;
         GdiFlush();
         SelectObject(memory, previous);
     }
@@ -110,6 +111,8 @@ bool CaptureScreen(ScreenPicture* picture, std::string* error)
     ReleaseDC(nullptr, screen);
     return copied;
 }
+
+RECT WholeScreen() { return RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
 
 bool WriteBitmapFile(const std::wstring& path, const ScreenPicture& picture, std::string* error)
 {
@@ -456,25 +459,76 @@ void SetScreenshotFolder(const std::wstring& folder)
 
 bool SaveScreenshot(const std::string& name, bool settle, std::string* error)
 {
+    return SaveScreenshotOf(name, WholeScreen(), settle, error);
+}
+
+bool ReadScreen(const RECT& area, ScreenColours* colours, std::string* error)
+{
+    ScreenPicture picture;
+    if (!CaptureArea(area, &picture, error)) return false;
+    colours->Width = picture.Width;
+    colours->Height = picture.Height;
+    colours->Colours.assign(static_cast<size_t>(picture.Width) * static_cast<size_t>(picture.Height), 0);
+    for (int32_t y = 0; y < picture.Height; ++y) {
+        const uint8_t* row = picture.Pixels.data() + static_cast<size_t>(RowBytes(picture.Width)) * (picture.Height - 1 - y);
+        for (int32_t x = 0; x < picture.Width; ++x)
+            colours->Colours[static_cast<size_t>(y) * picture.Width + x] =
+                static_cast<uint32_t>(row[3 * x + 2]) << 16 | static_cast<uint32_t>(row[3 * x + 1]) << 8 | row[3 * x];
+    }
+    return true;
+}
+
+bool SaveScreenshotOf(const std::string& name, const RECT& area, bool settle, std::string* error)
+{
     if (g_ScreenshotFolder.empty()) {
         *error = "no screenshot folder";
         return false;
     }
     ScreenPicture picture;
-    if (!CaptureScreen(&picture, error)) return false;
+    if (!CaptureArea(area, &picture, error)) return false;
     if (settle) {
         // Painting is done when the screen stops changing; a window that keeps changing (a
         // moving progress bar) is taken as it is after a few seconds.
         for (int attempt = 0; attempt < 25; ++attempt) {
             Sleep(200);
             ScreenPicture next;
-            if (!CaptureScreen(&next, error)) return false;
+            if (!CaptureArea(area, &next, error)) return false;
             bool same = next.Pixels == picture.Pixels;
             picture = std::move(next);
             if (same) break;
         }
     }
     return WriteBitmapFile(g_ScreenshotFolder + L"\\" + Widen(name.c_str()) + L".bmp", picture, error);
+}
+
+bool WaitUntilScreenStill(const RECT& area, int32_t stillMs, Seconds limit, ScreenColours* colours)
+{
+    ScreenColours last, now;
+    std::string error;
+    if (!ReadScreen(area, &last, &error)) return false;
+    int32_t still = 0;
+    bool rested = WaitUntil(
+        [&] {
+            if (!ReadScreen(area, &now, &error)) return false;
+            still = now.Colours == last.Colours ? still + 50 : 0;
+            last = std::move(now);
+            return still >= stillMs;
+        },
+        limit);
+    if (colours != nullptr) *colours = std::move(last);
+    return rested;
+}
+
+bool SetDisplayDpi(UINT dpi)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    DWORD value = dpi;
+    LONG set = RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegCloseKey(key);
+    return set == ERROR_SUCCESS;
 }
 
 }  // namespace dialog_driver

@@ -6,7 +6,9 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace dialog_driver {
 
@@ -120,6 +122,29 @@ void SetScreenshotFolder(const std::wstring& folder);
 // first waits (at most a few seconds) until two captures in a row are the same, so that the
 // windows have finished painting. False with a reason in `error` on failure.
 bool SaveScreenshot(const std::string& name, bool settle, std::string* error);
+
+// Like SaveScreenshot, of `area` (screen coordinates) only.
+bool SaveScreenshotOf(const std::string& name, const RECT& area, bool settle, std::string* error);
+
+// What the screen shows in an area: its pixels row by row from the top, each 0xRRGGBB.
+struct ScreenColours {
+    int32_t Width = 0;
+    int32_t Height = 0;
+    std::vector<uint32_t> Colours;
+    uint32_t At(int32_t x, int32_t y) const { return Colours[static_cast<size_t>(y) * static_cast<size_t>(Width) + x]; }
+};
+// Reads the screen in `area` (screen coordinates). False with a reason in `error` on failure.
+bool ReadScreen(const RECT& area, ScreenColours* colours, std::string* error);
+
+// Polls the screen in `area` every 50 ms until it has not changed for `stillMs`, or `limit` has
+// passed; returns whether it came to rest (what it last showed in `colours`, when given).
+bool WaitUntilScreenStill(const RECT& area, int32_t stillMs, Seconds limit, ScreenColours* colours = nullptr);
+
+// ---- The display's scaling ---------------------------------------------------------------
+
+// The DPI every program of the Wine prefix that starts from now on reads (HKCU\Control
+// Panel\Desktop, LogPixels). False when the registry refuses.
+bool SetDisplayDpi(UINT dpi);
 
 // UTF-16 to UTF-8, for messages.
 std::string Narrow(const std::wstring& text);

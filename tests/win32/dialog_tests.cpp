@@ -1,7 +1,7 @@
 // The Windows program end to end: VelquorUpdaterSim.exe (on the simulated unit, scenario in
 // VELQUOR_SIM) and VelquorUpdater.exe (on the system's HID stack) started as child processes
 // and driven from outside as a user drives them: the dialog's texts and buttons, the message
-// boxes, the progress window, the keyboard and the exit code. Expected texts come from the
+// boxes, the progress window and its taskbar button's progress, the keyboard and the exit code. Expected texts come from the
 // core's string table in the language of the run; screenshots of the states go to the
 // build's screenshots folder.
 //
@@ -15,6 +15,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <string>
 
@@ -390,6 +392,83 @@ TEST_F(RealTimeUpdateTest, ShowsProgressWindowAndSucceeds)
 
     CloseAndExpectExitZero(dialog);
 }
+
+// ---- The taskbar ----------------------------------------------------------------------------
+
+// The update's progress on the taskbar button, as the program hands it to the system: the
+// simulated build writes every change to the file named by VELQUOR_TASKBAR_LOG (Wine's taskbar
+// shows none of it). A running bar from the first flash command, then the blocks' share, red
+// while a failure's box is open, and nothing once the update has ended.
+struct TaskbarCase {
+    const char* Name;
+    const char* Scenario;
+    bool Confirm;           // OK at the warning; Cancel declines
+    int32_t LastShare;      // the share of the last block written, in percent; -1: none written
+    uint32_t FailureText;   // the failure box's text; 0: the update succeeds
+};
+
+const TaskbarCase kTaskbarCases[] = {
+    {"Success", "", true, 100, 0},
+    // Blocks 1 to 4 of 2048 are written: each is less than one percent.
+    {"RefusedBlock", "fail=block#5:refuse:7", true, 0, TEXT_BLOCK_FAILED},
+    {"RefusedErase", "fail=erase:refuse:3", true, -1, TEXT_ERASE_FAILED},
+    {"Declined", "", false, -1, 0},
+};
+
+void PrintTo(const TaskbarCase& row, std::ostream* out) { *out << row.Name << " (VELQUOR_SIM=" << row.Scenario << ")"; }
+
+class TaskbarTest : public DialogTest, public testing::WithParamInterface<TaskbarCase> {
+protected:
+    // The program started next (in this folder, with this environment) writes its log here.
+    void SetUp() override { ASSERT_TRUE(SetEnvironmentVariableA("VELQUOR_TASKBAR_LOG", m_Log.c_str())); }
+    void TearDown() override
+    {
+        SetEnvironmentVariableA("VELQUOR_TASKBAR_LOG", nullptr);
+        DeleteFileA(m_Log.c_str());
+    }
+
+    // The lines written so far.
+    std::string Log() const
+    {
+        std::ifstream file(m_Log, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+
+    const std::string m_Log = "velquor-taskbar-" + std::to_string(GetCurrentProcessId()) + ".log";
+};
+
+TEST_P(TaskbarTest, ShowsTheUpdatesProgressOnTheTaskbarButton)
+{
+    const TaskbarCase& c = GetParam();
+    HWND dialog = StartSimulatedAndWaitShown(c.Scenario);
+    ASSERT_NE(dialog, nullptr);
+    HWND warning = PressUpdateForWarning(dialog);
+    ASSERT_NE(warning, nullptr);
+    ASSERT_NO_FATAL_FAILURE(Answer(warning, c.Confirm ? IDOK : IDCANCEL));
+
+    std::string expected;
+    if (c.Confirm) {
+        expected = "indeterminate\n";
+        for (int32_t share = 0; share <= c.LastShare; ++share) expected += "normal " + std::to_string(share) + "\n";
+    }
+    if (c.FailureText != 0) {
+        HWND failure = WaitForBox(dialog);
+        ASSERT_NE(failure, nullptr);
+        EXPECT_EQ(ReadMessageBox(failure).Text.rfind(Text(c.FailureText), 0), 0u);
+        expected += "error\n";
+        EXPECT_EQ(Log(), expected) << "while the failure's box is open";
+        ASSERT_NO_FATAL_FAILURE(Answer(failure, IDOK));
+    }
+    const std::wstring hint = c.FailureText != 0 ? Text(TEXT_FAILURE_HINT) : c.Confirm ? Text(TEXT_UPDATE_SUCCESS)
+                                                                                      : Text(TEXT_READY_HINT);
+    EXPECT_EQ(WaitForControlText(dialog, IDC_HINTBOX, hint, kBoxLimit), hint);
+    CloseAndExpectExitZero(dialog);
+    if (c.Confirm) expected += "none\n";
+    EXPECT_EQ(Log(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialog, TaskbarTest, testing::ValuesIn(kTaskbarCases),
+                         [](const testing::TestParamInfo<TaskbarCase>& row) { return std::string(row.param.Name); });
 
 // ---- Ending the program ---------------------------------------------------------------------
 

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <string>
+
 
 #include "resources/resource_ids.h"
 #include "resources/text_ids.h"
@@ -32,6 +34,13 @@ struct Resource {
     const uint8_t* Bytes;
     uint32_t Size;
 };
+
+std::string Narrowed(const wchar_t* text)
+{
+    std::string narrow;
+    for (const wchar_t* c = text; *c != L'\0'; ++c) narrow.push_back(static_cast<char>(*c));
+    return narrow;
+}
 
 Resource Find(LPCWSTR type, uint32_t id, WORD language)
 {
@@ -304,7 +313,8 @@ TEST(Win32Resources, ProgressTemplateInBothLanguages)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Icon group 123: five opaque 32-bit DIB images.
+// Icon group 123: eight opaque 32-bit DIB images, the sizes a window asks for at 100 to 200 %
+// (small and large icon) and the shell's largest.
 
 #pragma pack(push, 2)
 struct GroupIconEntry {  // GRPICONDIRENTRY
@@ -316,78 +326,91 @@ struct GroupIconEntry {  // GRPICONDIRENTRY
 #pragma pack(pop)
 static_assert(sizeof(GroupIconEntry) == 14);
 
-TEST(Win32Resources, IconGroupHoldsFiveOpaqueDibImages)
+const struct {
+    uint32_t Size;
+    uint32_t Bytes;  // header, BGRA rows, AND mask rows of 4-byte multiples
+} kIcons[8] = {{16, 1128}, {20, 1720}, {24, 2440}, {32, 4264}, {40, 6760}, {48, 9640}, {64, 16936}, {256, 270376}};
+
+TEST(Win32Resources, IconGroupHoldsEightOpaqueDibImagesForEveryScaling)
 {
     EXPECT_TRUE(HasLanguages(LanguagesOf(RT_GROUP_ICON, IDI_APPLICATION_ICON), LANG_DE));
     Resource group = Find(RT_GROUP_ICON, IDI_APPLICATION_ICON, LANG_DE);
     ASSERT_NE(group.Bytes, nullptr);
-    ASSERT_EQ(group.Size, 6u + 5u * 14u);
+    ASSERT_EQ(group.Size, 6u + 8u * 14u);
     Reader in = ReaderOver(group);
     EXPECT_EQ(in.Word(), 0u);
     EXPECT_EQ(in.Word(), 1u);  // icons
-    ASSERT_EQ(in.Word(), 5u);
+    ASSERT_EQ(in.Word(), 8u);
 
-    const uint32_t sizes[5] = {16, 32, 48, 64, 128};
-    const uint32_t bytes[5] = {1128, 4264, 9640, 16936, 67624};
-    for (int32_t i = 0; i < 5; ++i) {
-        SCOPED_TRACE(testing::Message() << sizes[i] << " pixels");
+    for (int32_t i = 0; i < 8; ++i) {
+        const uint32_t size = kIcons[i].Size;
+        SCOPED_TRACE(testing::Message() << size << " pixels");
         GroupIconEntry entry;
         std::memcpy(&entry, group.Bytes + 6 + 14 * i, sizeof entry);
-        EXPECT_EQ(entry.Width, sizes[i]);
-        EXPECT_EQ(entry.Height, sizes[i]);
+        EXPECT_EQ(entry.Width, size & 0xFF);  // 0 stands for 256
+        EXPECT_EQ(entry.Height, size & 0xFF);
         EXPECT_EQ(entry.ColorCount, 0u);
         EXPECT_EQ(entry.Planes, 1u);
         EXPECT_EQ(entry.BitCount, 32u);
-        EXPECT_EQ(entry.BytesInRes, bytes[i]);
+        EXPECT_EQ(entry.BytesInRes, kIcons[i].Bytes);
         EXPECT_EQ(entry.Id, i + 1);
 
         EXPECT_TRUE(HasLanguages(LanguagesOf(RT_ICON, entry.Id), LANG_DE));
         Resource image = Find(RT_ICON, entry.Id, LANG_DE);
         ASSERT_NE(image.Bytes, nullptr);
-        ASSERT_EQ(image.Size, bytes[i]);
+        ASSERT_EQ(image.Size, kIcons[i].Bytes);
         BITMAPINFOHEADER header;
         std::memcpy(&header, image.Bytes, sizeof header);  // a PNG image would start with 0x89 'P'
         EXPECT_EQ(header.biSize, 40u);
-        EXPECT_EQ(header.biWidth, static_cast<LONG>(sizes[i]));
-        EXPECT_EQ(header.biHeight, static_cast<LONG>(2 * sizes[i]));
+        EXPECT_EQ(header.biWidth, static_cast<LONG>(size));
+        EXPECT_EQ(header.biHeight, static_cast<LONG>(2 * size));
         EXPECT_EQ(header.biBitCount, 32u);
         EXPECT_EQ(header.biCompression, static_cast<DWORD>(BI_RGB));
         uint32_t opaque = 0;
-        for (uint32_t p = 0; p < sizes[i] * sizes[i]; ++p)
+        for (uint32_t p = 0; p < size * size; ++p)
             if (image.Bytes[40 + 4 * p + 3] == 255) ++opaque;
-        EXPECT_EQ(opaque, sizes[i] * sizes[i]);
+        EXPECT_EQ(opaque, size * size);
     }
 }
 
 // ---------------------------------------------------------------------------------------------
 // Logo bitmap 121.
 
-TEST(Win32Resources, LogoIsABottomUpTrueColourBitmapWithTheKeyColour)
+// The logo's canvas of 1772 x 263 at half size, with premultiplied alpha: transparent around
+// the artwork, opaque inside it, blended only along its edges, and never the green that once
+// stood for transparency.
+TEST(Win32Resources, LogoIsAHalfSizeBitmapWithPremultipliedAlpha)
 {
     EXPECT_TRUE(HasLanguages(LanguagesOf(RT_BITMAP, IDB_LOGO), LANG_DE));
     Resource logo = Find(RT_BITMAP, IDB_LOGO, LANG_DE);
     ASSERT_NE(logo.Bytes, nullptr);
-    ASSERT_EQ(logo.Size, 1398148u);
+    ASSERT_EQ(logo.Size, 40u + 886u * 132u * 4u);
     BITMAPINFOHEADER header;
     std::memcpy(&header, logo.Bytes, sizeof header);
     EXPECT_EQ(header.biSize, 40u);
-    EXPECT_EQ(header.biWidth, 1772);
-    EXPECT_EQ(header.biHeight, 263);  // positive: rows bottom-up
-    EXPECT_EQ(header.biBitCount, 24u);
+    EXPECT_EQ(header.biWidth, 886);
+    EXPECT_EQ(header.biHeight, 132);  // positive: rows bottom-up
+    EXPECT_EQ(header.biBitCount, 32u);
     EXPECT_EQ(header.biCompression, static_cast<DWORD>(BI_RGB));
 
-    // A good share of pure green, RGB(0, 255, 0), which the dialog draws transparent, and no
-    // near-green that would show as a fringe around it.
-    uint32_t green = 0, nearGreen = 0;
-    const uint8_t* pixels = logo.Bytes + 40;
-    for (uint32_t p = 0; p < 1772u * 263u; ++p) {
-        uint8_t b = pixels[3 * p], g = pixels[3 * p + 1], r = pixels[3 * p + 2];
-        if (b == 0 && g == 255 && r == 0) ++green;
-        else if (g > 200 && r < 60 && b < 60) ++nearGreen;
+    const uint32_t pixels = 886u * 132u;
+    uint32_t transparent = 0, opaque = 0, notPremultiplied = 0, green = 0;
+    const uint8_t* p = logo.Bytes + 40;
+    for (uint32_t i = 0; i < pixels; ++i, p += 4) {
+        const uint8_t b = p[0], g = p[1], r = p[2], a = p[3];
+        if (a == 0) ++transparent;
+        if (a == 255) ++opaque;
+        if (b > a || g > a || r > a) ++notPremultiplied;
+        // The colour before its alpha was applied.
+        if (a != 0 && g * 255u > 200u * a && r * 255u < 60u * a && b * 255u < 60u * a) ++green;
     }
-    EXPECT_GT(green, 466036u * 35 / 100);
-    EXPECT_LT(green, 466036u * 48 / 100);
-    EXPECT_EQ(nearGreen, 0u);
+    EXPECT_GT(transparent, pixels * 35 / 100);
+    EXPECT_LT(transparent, pixels * 48 / 100);
+    EXPECT_GT(opaque, pixels * 45 / 100);
+    // The blended edge pixels: along every edge of the plate and the stripes, a few per row.
+    EXPECT_GT(pixels - transparent - opaque, 132u * 4);
+    EXPECT_EQ(notPremultiplied, 0u);
+    EXPECT_EQ(green, 0u);
 }
 
 // The calls the dialog makes: only for a module that is loaded as a program.
@@ -398,33 +421,51 @@ TEST(Win32Resources, IconAndLogoLoadThroughUser32)
     ASSERT_NE(bitmap, nullptr);
     BITMAP info;
     ASSERT_EQ(GetObjectW(bitmap, sizeof info, &info), static_cast<int>(sizeof info));
-    EXPECT_EQ(info.bmWidth, 1772);
-    EXPECT_EQ(info.bmHeight, 263);
+    EXPECT_EQ(info.bmWidth, 886);
+    EXPECT_EQ(info.bmHeight, 132);
+    EXPECT_EQ(info.bmBitsPixel, 32);
     DeleteObject(bitmap);
 
-    HICON icon = LoadIconW(g_Module, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
-    EXPECT_NE(icon, nullptr);
+    // Each size the window asks for is found as an image of its own.
+    for (const auto& size : kIcons) {
+        const int pixels = static_cast<int>(size.Size);
+        HICON icon = static_cast<HICON>(
+            LoadImageW(g_Module, MAKEINTRESOURCEW(IDI_APPLICATION_ICON), IMAGE_ICON, pixels, pixels, LR_DEFAULTCOLOR));
+        ASSERT_NE(icon, nullptr) << pixels;
+        ICONINFO parts;
+        ASSERT_TRUE(GetIconInfo(icon, &parts)) << pixels;
+        BITMAP colour;
+        ASSERT_EQ(GetObjectW(parts.hbmColor, sizeof colour, &colour), static_cast<int>(sizeof colour));
+        EXPECT_EQ(colour.bmWidth, pixels);
+        EXPECT_EQ(colour.bmHeight, pixels);
+        DeleteObject(parts.hbmColor);
+        DeleteObject(parts.hbmMask);
+        DestroyIcon(icon);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
 // Manifest 1.
 
-TEST(Win32Resources, ManifestAsksForNoElevationNamesTheSystemsAndNothingElse)
+// The manifest as text, and as the system reads it: an activation context made from the
+// module's manifest gives its settings back and holds common controls 6 among its assemblies. A setting in
+// a namespace the system does not know, or a manifest it can't parse, fails here.
+std::string ManifestText()
+{
+    Resource manifest = Find(RT_MANIFEST, IDR_MANIFEST, LANG_EN_US);
+    return manifest.Bytes == nullptr ? std::string()
+                                     : std::string(reinterpret_cast<const char*>(manifest.Bytes), manifest.Size);
+}
+
+TEST(Win32Resources, ManifestAsksForNoElevationNamesTheSystems)
 {
     EXPECT_TRUE(HasLanguages(LanguagesOf(RT_MANIFEST, IDR_MANIFEST), LANG_EN_US));
-    Resource manifest = Find(RT_MANIFEST, IDR_MANIFEST, LANG_EN_US);
-    ASSERT_NE(manifest.Bytes, nullptr);
-    EXPECT_EQ(manifest.Size, 878u);
-    char text[1024] = {};
-    ASSERT_LT(manifest.Size, sizeof text);
-    std::memcpy(text, manifest.Bytes, manifest.Size);
-    EXPECT_EQ(std::strncmp(text, "<?xml", 5), 0);
-    EXPECT_NE(std::strstr(text, "manifestVersion=\"1.0\""), nullptr);
-    EXPECT_NE(std::strstr(text, "level=\"asInvoker\""), nullptr);
-    EXPECT_NE(std::strstr(text, "uiAccess=\"false\""), nullptr);
-    EXPECT_EQ(std::strstr(text, "Common-Controls"), nullptr);
-    EXPECT_EQ(std::strstr(text, "dpiAware"), nullptr);
-    EXPECT_EQ(std::strstr(text, "dpiAwareness"), nullptr);
+    const std::string text = ManifestText();
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.rfind("<?xml", 0), 0u);
+    EXPECT_NE(text.find("manifestVersion=\"1.0\""), std::string::npos);
+    EXPECT_NE(text.find("level=\"asInvoker\""), std::string::npos);
+    EXPECT_NE(text.find("uiAccess=\"false\""), std::string::npos);
     // The systems the program is made for: Windows 10 and 11, 8.1, 8, 7; not Vista.
     static const char* const kSupported[] = {
         "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\" />",
@@ -432,11 +473,60 @@ TEST(Win32Resources, ManifestAsksForNoElevationNamesTheSystemsAndNothingElse)
         "<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\" />",
         "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\" />",
     };
-    for (const char* id : kSupported) {
-        EXPECT_NE(std::strstr(text, id), nullptr) << id;
+    for (const char* id : kSupported) EXPECT_NE(text.find(id), std::string::npos) << id;
+    EXPECT_EQ(text.find("e2011457-1546-43c5-a5fe-008deee3d3f0"), std::string::npos);
+    EXPECT_NE(text.find("urn:schemas-microsoft-com:compatibility.v1"), std::string::npos);
+}
+
+TEST(Win32Resources, ManifestIsReadAsPerMonitorV2WithCommonControls6)
+{
+    wchar_t path[MAX_PATH] = {};
+    if (g_ModulePath != nullptr)
+        ASSERT_GT(MultiByteToWideChar(CP_UTF8, 0, g_ModulePath, -1, path, MAX_PATH), 0);
+    else
+        ASSERT_GT(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
+    ACTCTXW request;
+    ZeroMemory(&request, sizeof request);
+    request.cbSize = sizeof request;
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.lpSource = path;
+    request.lpResourceName = MAKEINTRESOURCEW(IDR_MANIFEST);
+    HANDLE context = CreateActCtxW(&request);
+    ASSERT_NE(context, INVALID_HANDLE_VALUE) << "the system can't read the manifest (error " << GetLastError() << ")";
+
+    // Windows 10 1607 and later read dpiAwareness (the first value they know), older ones dpiAware.
+    const struct {
+        const wchar_t* Namespace;
+        const wchar_t* Name;
+        const wchar_t* Value;
+    } kSettings[] = {
+        {L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness", L"PerMonitorV2, System"},
+        {L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware", L"true"},
+    };
+    for (const auto& setting : kSettings) {
+        wchar_t value[64] = {};
+        SIZE_T length = 0;
+        EXPECT_TRUE(QueryActCtxSettingsW(0, context, setting.Namespace, setting.Name, value, 64, &length))
+            << Narrowed(setting.Name) << ": error " << GetLastError();
+        EXPECT_STREQ(value, setting.Value);
     }
-    EXPECT_EQ(std::strstr(text, "e2011457-1546-43c5-a5fe-008deee3d3f0"), nullptr);
-    EXPECT_NE(std::strstr(text, "urn:schemas-microsoft-com:compatibility.v1"), nullptr);
+
+    // The dependency the system resolved: the common controls' assembly of version 6.
+    bool controls6 = false;
+    for (DWORD index = 1; index <= 8 && !controls6; ++index) {
+        alignas(8) unsigned char buffer[4096];
+        SIZE_T needed = 0;
+        if (!QueryActCtxW(0, context, &index, AssemblyDetailedInformationInActivationContext, buffer, sizeof buffer,
+                          &needed))
+            break;
+        const auto* assembly = reinterpret_cast<const ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION*>(buffer);
+        const std::wstring identity =
+            assembly->lpAssemblyEncodedAssemblyIdentity != nullptr ? assembly->lpAssemblyEncodedAssemblyIdentity : L"";
+        controls6 = identity.find(L"Microsoft.Windows.Common-Controls") != std::wstring::npos &&
+                    identity.find(L"version=\"6.0.") != std::wstring::npos;
+    }
+    ReleaseActCtx(context);
+    EXPECT_TRUE(controls6) << "no common controls 6 among the manifest's assemblies";
 }
 
 TEST(Win32Resources, NoOtherKindsOfResources)
@@ -451,7 +541,7 @@ TEST(Win32Resources, NoOtherKindsOfResources)
     EXPECT_EQ(dialogs.Ids[0], static_cast<uint32_t>(IDD_MAIN_DIALOG));
     EXPECT_EQ(dialogs.Ids[1], static_cast<uint32_t>(IDD_PROGRESS_DIALOG));
     EXPECT_EQ(NamesOf(RT_GROUP_ICON).Count, 1);
-    EXPECT_EQ(NamesOf(RT_ICON).Count, 5);
+    EXPECT_EQ(NamesOf(RT_ICON).Count, 8);
     EXPECT_EQ(NamesOf(RT_BITMAP).Count, 1);
 }
 
