@@ -16,7 +16,7 @@ constexpr uint32_t DBT_DEVICEREMOVECOMPLETE_ = 0x8004;
 extern UiNotification NotificationHandle;
 
 // --- Process-wide state ---
-// The program keeps these records for its whole life: the link record (g_Link), the admitted
+// The program keeps these for its whole life: the link (g_Link), the admitted
 // controller's selection codes (catalogue), the main window (g_MainWindow) and the device
 // notification (NotificationHandle), and the state of an update run (device changes kept
 // during its flash commands, its progress window). ResetProcessState gives every one of them

@@ -14,7 +14,7 @@ constexpr int32_t TITLE_BUFFER_SIZE = 256;
 
 void ResetProcessState()
 {
-    ResetLinkRecord();
+    ResetLink();
     ResetSelectionCodes();
     g_MainWindow = 0;
     NotificationHandle = 0;

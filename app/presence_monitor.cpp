@@ -1,7 +1,7 @@
 // The presence monitor: what the dialog says about the programming unit and the controller
 // behind it, and whether Update may be pressed.
 #include "app/app.h"
-#include "app/record.h"
+#include "record/recorder.h"
 #include "app/texts.h"
 #include "catalogue/catalogue.h"
 #include "link/device_link.h"

@@ -1,7 +1,7 @@
 // The dialog's side of an update: the two confirmation boxes, the progress window and its
 // stacking, and what the dialog shows of the engine's outcome.
 #include "app/app.h"
-#include "app/record.h"
+#include "record/recorder.h"
 #include "app/texts.h"
 #include "link/device_link.h"
 #include "resources/resource_ids.h"

@@ -28,8 +28,8 @@ void PrintBlock(std::FILE* out, const char* name, const uint8_t* bytes, uint32_t
     std::fputc('\n', out);
 }
 
-// The record in its field order.
-void PrintLinkRecord(std::FILE* out)
+// The link's fields in their order.
+void PrintLinkFields(std::FILE* out)
 {
     std::fprintf(out, "DeviceHandle: %s\n", LinkIsOpen() ? "open" : "none");
     std::fputs("DevicePath: ", out);
@@ -164,11 +164,6 @@ void TellUpdateEnded(const UpdateOutcome& outcome)
 {
     if (g_Listener != nullptr && g_Listener->UpdateEnded != nullptr) g_Listener->UpdateEnded(outcome);
 }
-
-void TellDeviceChanged(bool arrived)
-{
-    if (g_Listener != nullptr && g_Listener->DeviceChanged != nullptr) g_Listener->DeviceChanged(arrived);
-}
 }  // namespace
 
 void SetCommandListener(const CommandListener* listener) { g_Listener = listener; }
@@ -198,14 +193,14 @@ void PrintUnlockNotice(std::FILE* out, const UpdateOutcome& outcome)
 // The window opens: title, labels, registration, the first look at the unit.
 void OpenDialog()
 {
-    ResetLinkRecord();
+    ResetLink();
     MainDialogInit(TERMINAL_MAIN_WINDOW);
 }
 
 // The window closes: Close does what the Close button does (unregister, close the link).
 void CloseDialog()
 {
-    if (!TerminalRecord().DialogEnded) MainDialogCommand(IDC_CLOSE);
+    if (!TerminalDialog().DialogEnded) MainDialogCommand(IDC_CLOSE);
     CloseLink();
 }
 
@@ -213,10 +208,10 @@ void CloseDialog()
 
 int RunIdentify(std::FILE* out)
 {
-    ResetLinkRecord();
+    ResetLink();
     int32_t result = DiscoverUnit();
     std::fprintf(out, "result: %" PRId32 "\n", result);
-    PrintLinkRecord(out);
+    PrintLinkFields(out);
     std::fflush(out);
     CloseLink();
     if (result == LINK_NOT_FOUND && LastDiscovery().UnitsInUse != 0) {
@@ -446,7 +441,6 @@ int RunWatch(std::FILE* out, const DeviceEvents* events, bool updateEach, bool r
         }
         if (waited == 0) continue;
 
-        TellDeviceChanged(kind == DEVICE_ARRIVED);
         DeviceBroadcast broadcast = {DEVTYP_DEVICEINTERFACE, path};
         uint32_t evaluations = LastUnitEvaluation().Serial;
         HandleDeviceChange(kind == DEVICE_ARRIVED ? DBT_DEVICEARRIVAL_ : DBT_DEVICEREMOVECOMPLETE_, &broadcast);

@@ -17,16 +17,14 @@ constexpr int EXIT_NOT_READY = 4;      // Update never became enabled
 constexpr int EXIT_UNIT_IN_USE = 5;    // the only unit present is held by another program
 constexpr int EXIT_REPLAY_DIFFERS = 6; // --replay: the program did not do what the record holds
 
-// What the commands meet besides the HID traffic, for a record of the run or its replay: the
-// arrivals and removals watch is told of, and how each update ended. Null members (or a null
-// listener) hear nothing.
+// What the commands meet besides the HID traffic, for the replay of a record: how each update
+// ended. A null member (or a null listener) hears nothing.
 struct CommandListener {
-    void (*DeviceChanged)(bool arrived);
     void (*UpdateEnded)(const UpdateOutcome& outcome);
 };
 void SetCommandListener(const CommandListener* listener);
 
-// Discovery and identification; prints "result: N" and every field of the link record.
+// Discovery and identification; prints "result: N" and every field of the link.
 int RunIdentify(std::FILE* out);
 
 // Every HID interface the system lists: path, vendor, product, report lengths, and whether

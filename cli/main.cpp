@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/record.h"
+#include "record/recorder.h"
 #include "app/texts.h"
 #include "app/ui_platform.h"
 #include "cli/command_line.h"
@@ -17,8 +17,8 @@
 #include "cli/terminal_ui.h"
 #include "cli/trace.h"
 #include "link/device_link.h"
-#include "replay/record_reader.h"
-#include "replay/replay_unit.h"
+#include "record/record_reader.h"
+#include "record/replay_unit.h"
 #include "sim/sim_unit.h"
 
 namespace {
@@ -26,24 +26,24 @@ namespace {
 constexpr uint32_t MESSAGE_SIZE = 640;
 
 #if defined(_WIN32)
-const char* const kFrontEnd = "velquor-flash.exe";
+const char* const kFrontEnd = RECORD_FRONT_END_FLASH_EXE;
 #else
-const char* const kFrontEnd = "velquor-flash";
+const char* const kFrontEnd = RECORD_FRONT_END_FLASH;
 #endif
 
 // --record: the file, opened before anything is sent, written when the command has ended.
 std::FILE* g_RecordFile = nullptr;
 const char* g_RecordPath = nullptr;
 // --replay: the record that stands for the unit.
-Record g_Replayed;
+ParsedRecord g_Replayed;
 
 // Writes the record kept in memory to --record's file (binary: LF line ends on every system).
 // False, said on stderr, when it could not be written.
 bool WriteRecordFile()
 {
-    StopRecord();
+    StopRecorder();
     size_t length = 0;
-    const char* text = RecordText(&length);
+    const char* text = RecorderText(&length);
     bool written = std::fwrite(text, 1, length, g_RecordFile) == length;
     written = std::fclose(g_RecordFile) == 0 && written;
     g_RecordFile = nullptr;
@@ -65,7 +65,7 @@ void StopAtDifference(const char* message)
 void CompareOutcome(const UpdateOutcome&)
 {
     size_t length = 0;
-    const char* text = RecordText(&length);
+    const char* text = RecorderText(&length);
     // The last line "<ms> outcome <...>".
     const char* found = nullptr;
     for (const char* line = text; line < text + length;) {
@@ -83,7 +83,7 @@ void CompareOutcome(const UpdateOutcome&)
     outcome[outcomeLength] = '\0';
     ReplayOutcome(outcome);
 }
-const CommandListener kReplayListener = {nullptr, CompareOutcome};
+const CommandListener kReplayListener = {CompareOutcome};
 
 // --record and a signal outside the flash commands: the program ends at its next call of the HID
 // edge (or of the device events), with the record written. Every call goes through here first.
@@ -171,6 +171,36 @@ int32_t ReplayEventsWait(uint32_t, DeviceEventKind* kind, char16_t* path, uint32
 void ReplayEventsClose() {}
 const DeviceEvents kReplayEvents = {ReplayEventsOpen, ReplayEventsWait, ReplayEventsClose};
 
+// The HID tables between the unit's edge (the system's, the simulated unit, or the replaying
+// unit of --replay) and the core, stacked here and nowhere else. From the unit up:
+//   1. the recorder (--record, --replay): right above the unit's edge, so that the record holds
+//      what the edge itself answered, with its own errors and times, and a replay compares the
+//      program's requests with the record before anything else can change them;
+//   2. the trace (--trace): above the recorder, so that it prints each report as the record
+//      holds it, once the recorder has seen it;
+//   3. the exit point (--record): on top, the first to see every call, so that a signal noted
+//      outside the flash commands ends the program before one more call reaches the unit, with the
+//      record below it complete.
+// Returns the table to select.
+const HidPlatform* StackHidTables(const HidPlatform* unit, const CliOptions& options, const RecorderSettings& recorded)
+{
+    const HidPlatform* hid = unit;
+    if (options.RecordPath != nullptr || options.ReplayPath != nullptr) {
+        StartRecorder(hid, recorded);
+        hid = &kRecorderHidPlatform;
+    }
+    if (options.Trace) {
+        StartTrace(hid, stderr);
+        hid = &kTraceHidPlatform;
+    }
+    if (g_RecordFile != nullptr) {
+        DeferSignalExits(true);
+        g_Below = hid;
+        hid = &kExitPointHid;
+    }
+    return hid;
+}
+
 const char* ReadEnvironment(const char* name) { return std::getenv(name); }
 
 uint64_t HidClock() { return g_Hid->Milliseconds(); }
@@ -200,7 +230,7 @@ int main(int argc, char** argv)
                            TerminalText(TT_SIGNAL_HELD));
 
     const HidPlatform* hid = &kSimHidPlatform;
-    const char* edge = "sim";
+    const char* edge = RecordEdgeName(RECORD_EDGE_SIM);
     uint32_t (*readDescriptor)(PlatformHandle, uint8_t*, uint32_t) = nullptr;
     if (options.ReplayPath != nullptr) {
         if (ReadRecordFile(options.ReplayPath, &g_Replayed, message, MESSAGE_SIZE) != 0) {
@@ -210,8 +240,7 @@ int main(int argc, char** argv)
         // The log of a visit to the page or the window holds what the modeller did there: any
         // command may replay it.
         const char* recorded = RecordString(g_Replayed, g_Replayed.Command);
-        bool visit = std::strcmp(recorded, "page") == 0 || std::strcmp(recorded, "window") == 0;
-        if (!visit && std::strcmp(recorded, CommandName(options.Command)) != 0) {
+        if (!IsVisitCommand(recorded) && std::strcmp(recorded, CommandName(options.Command)) != 0) {
             std::fprintf(stderr, "velquor-flash: %s is a record of '%s': replay it with that command\n",
                          options.ReplayPath, recorded);
             return EXIT_USAGE;
@@ -246,20 +275,9 @@ int main(int argc, char** argv)
             return EXIT_USAGE;
         }
     }
-    if (options.RecordPath != nullptr || options.ReplayPath != nullptr) {
-        StartRecord(hid, {kFrontEnd, edge, options.Scenario, CommandName(options.Command), readDescriptor, nullptr});
-        hid = &kRecordHidPlatform;
-    }
-    if (options.Trace) {
-        StartTrace(hid, stderr);
-        hid = &kTraceHidPlatform;
-    }
-    if (g_RecordFile != nullptr) {
-        DeferSignalExits(true);
-        g_Below = hid;
-        hid = &kExitPointHid;
-    }
-    SelectHidPlatform(hid);
+    const RecorderSettings recorded = {kFrontEnd, edge, options.Scenario, CommandName(options.Command), readDescriptor,
+                                       nullptr};
+    SelectHidPlatform(StackHidTables(hid, options, recorded));
 
     BoxAnswering answering = BOX_ANSWER_DECLINE;
     if (options.Yes) {

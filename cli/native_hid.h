@@ -10,7 +10,7 @@
 // The system's HID table, or null when this build has none.
 const HidPlatform* NativeHidPlatform();
 
-// What a record (--record) says of the system's edge: its name ("hidraw", "win32"), and how it
+// What a record (--record) says of the system's edge: its name (RecordEdgeName), and how it
 // reads an open interface's report descriptor (null where the edge can't).
 struct NativeRecordFacts {
     const char* Edge;

@@ -31,7 +31,7 @@ constexpr int32_t TITLE_SIZE = 256;
 char16_t g_Title[TITLE_SIZE];
 
 TerminalUiSettings g_Settings = {BOX_ANSWER_DECLINE, PROGRESS_STEPS, nullptr, nullptr, nullptr, nullptr};
-TerminalUiRecord g_Record;
+TerminalDialogState g_Dialog;
 
 // The progress window.
 constexpr uint32_t BAR_WIDTH = 30;
@@ -145,7 +145,7 @@ const char* AnswerName(int32_t answer)
 
 // ---- Progress ----
 
-// The progress line's text for the position given, from the window's record and the clock.
+// The progress line's text for the position given, from the window's state and the clock.
 void FormatProgressText(char* out, size_t capacity, uint32_t position, bool withEstimate)
 {
     uint64_t now = Now();
@@ -343,8 +343,8 @@ void TermReadBroadcast(const void* broadcast, DeviceBroadcast* fields)
 
 void TermEndDialog(UiWindow, intptr_t result)
 {
-    g_Record.DialogEnded = true;
-    g_Record.DialogResult = result;
+    g_Dialog.DialogEnded = true;
+    g_Dialog.DialogResult = result;
 }
 
 // The terminal has no messages to answer while the link waits; but from the first flash
@@ -395,7 +395,7 @@ void StartTerminalUi(const TerminalUiSettings& settings)
         control.Enabled = control.Id != IDC_UPDATE;  // the template creates Update disabled
     }
     g_Title[0] = u'\0';
-    g_Record = TerminalUiRecord{false, 0};
+    g_Dialog = TerminalDialogState{false, 0};
     g_Progress = Progress{false, 0, 0, 0, 0, 0};
     g_UpdateStarted = false;
 }
@@ -414,7 +414,7 @@ bool TerminalControlEnabled(uint32_t controlId)
 
 const char16_t* TerminalWindowTitle() { return g_Title; }
 
-const TerminalUiRecord& TerminalRecord() { return g_Record; }
+const TerminalDialogState& TerminalDialog() { return g_Dialog; }
 
 void PrintText(std::FILE* out, const char16_t* text)
 {

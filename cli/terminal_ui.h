@@ -50,11 +50,11 @@ bool TerminalControlEnabled(uint32_t controlId);
 const char16_t* TerminalWindowTitle();
 
 // What happened on it since the start.
-struct TerminalUiRecord {
+struct TerminalDialogState {
     bool DialogEnded;
     intptr_t DialogResult;
 };
-const TerminalUiRecord& TerminalRecord();
+const TerminalDialogState& TerminalDialog();
 
 // Prints UTF-16 text as UTF-8, every CR LF (and a lone CR) as a plain newline.
 void PrintText(std::FILE* out, const char16_t* text);

@@ -9,8 +9,8 @@
 
 #include "link/device_link.h"
 #include "link/flash_commands.h"
-#include "replay/record_reader.h"
-#include "replay/replay_unit.h"
+#include "record/record_reader.h"
+#include "record/replay_unit.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ void IgnoreStop(const char*) {}
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size > 1u << 20) return 0;
-    Record record;
+    ParsedRecord record;
     char error[256];
     if (ParseRecord(reinterpret_cast<const char*>(data), static_cast<uint32_t>(size), &record, error, sizeof error) != 0) {
         if (error[0] == '\0' || std::strlen(error) >= sizeof error) __builtin_trap();
@@ -30,15 +30,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (uint32_t i = 0; i < record.EventCount; ++i) {
         const RecordEvent& event = record.Events[i];
         if (i > 0 && event.Line <= record.Events[i - 1].Line) __builtin_trap();
-        bool report = event.Kind == RECORD_WRITE || (event.Kind == RECORD_READ && !event.Failed);
-        uint32_t length = event.Kind == RECORD_WRITE ? record.OutputLength : record.InputLength;
+        bool report = event.Kind == RECORD_WRITE_EVENT || (event.Kind == RECORD_READ_EVENT && !event.Failed);
+        uint32_t length = event.Kind == RECORD_WRITE_EVENT ? record.OutputLength : record.InputLength;
         if (report && event.ByteCount != length) __builtin_trap();
     }
 
     StartReplay(&record, false);
     SetReplayStopHook(IgnoreStop);
     SelectHidPlatform(&kReplayHidPlatform);
-    ResetLinkRecord();
+    ResetLink();
     (void)DiscoverUnit();
     if (LinkIsOpen()) {
         uint8_t block[4 * MAX_BLOCK_WORDS];
@@ -54,6 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CloseLink();
     (void)ReplayOutcome("success firmware 1.25");
     (void)ReplayEnd();
-    FreeRecord(&record);
+    FreeParsedRecord(&record);
     return 0;
 }

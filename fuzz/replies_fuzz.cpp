@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     g_Input = data;
     g_Left = size;
     SelectHidPlatform(&kFuzzHid);
-    ResetLinkRecord();
+    ResetLink();
     (void)DiscoverUnit();
     if (LinkIsOpen()) {
         uint8_t block[4 * MAX_BLOCK_WORDS];

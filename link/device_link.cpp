@@ -21,7 +21,7 @@ void NoteUnitInUse(const char16_t* path)
 
 const DiscoveryReport& LastDiscovery() { return g_Discovery; }
 
-void ResetLinkRecord()
+void ResetLink()
 {
     std::memset(&g_Link, 0, sizeof g_Link);
     g_Link.DevicePath = nullptr;
@@ -32,7 +32,7 @@ void CloseLink()
 {
     if (g_Link.DeviceHandle != INVALID_PLATFORM_HANDLE) g_Hid->Close(g_Link.DeviceHandle);
     delete[] g_Link.DevicePath;
-    ResetLinkRecord();
+    ResetLink();
 }
 
 bool IsProgrammingUnit(uint16_t vendorId, uint16_t productId)
@@ -136,7 +136,7 @@ int32_t ExchangeReports(const uint8_t request[REPORT_BUFFER_SIZE], uint8_t reply
                         uint32_t waitMs)
 {
     if (g_Link.DeviceHandle == INVALID_PLATFORM_HANDLE) return LINK_NO_DEVICE;
-    // Lengths are only ever stored after they were checked against the buffers; a record whose
+    // Lengths are only ever stored after they were checked against the buffers; a link whose
     // lengths were never read can't send.
     if (g_Link.OutputReportLength < MIN_OUTPUT_REPORT_LENGTH || g_Link.OutputReportLength > REPORT_BUFFER_SIZE ||
         g_Link.InputReportLength < MIN_INPUT_REPORT_LENGTH || g_Link.InputReportLength > REPORT_BUFFER_SIZE)

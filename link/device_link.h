@@ -1,5 +1,6 @@
-// The one process-wide record of the open programming unit, the report framing and the
-// transport operations: discovery, report lengths, one request/reply exchange, closing.
+// The link: the one process-wide state of the open programming unit (DeviceLink), the report
+// framing and the transport operations: discovery, report lengths, one request/reply exchange,
+// closing.
 #pragma once
 
 #include <cstdint>
@@ -119,8 +120,8 @@ inline uint32_t ControllerBootloaderVersion() { return ReadLe32(g_Link.Controlle
 
 inline bool LinkIsOpen() { return g_Link.DeviceHandle != INVALID_PLATFORM_HANDLE; }
 
-// Puts the record into the no-device state without closing anything: for the program's start.
-void ResetLinkRecord();
+// Puts the link into the no-device state without closing anything: for the program's start.
+void ResetLink();
 
 // Closes the handle if one is open, frees the path, zeroes every field, handle all ones.
 void CloseLink();
@@ -146,7 +147,7 @@ struct DiscoveryReport {
 };
 const DiscoveryReport& LastDiscovery();
 
-// Reads the unit's report lengths into the record. 0, or -1 when there is no unit, the
+// Reads the unit's report lengths into the link. 0, or -1 when there is no unit, the
 // capabilities can't be read, or the lengths don't fit the report buffers.
 int32_t ReadReportLengths();
 

@@ -95,32 +95,19 @@ int32_t ParseNumberIn(Piece p, uint64_t min, uint64_t max, uint64_t* out)
     return 0;
 }
 
-struct OpName {
-    const char* Name;
-    SimOp Op;
-};
-
-constexpr OpName OP_NAMES[] = {
-    {"status", SIM_OP_STATUS},   {"memread", SIM_OP_MEMREAD},         {"info", SIM_OP_INFO},
-    {"identity", SIM_OP_IDENTITY}, {"lock", SIM_OP_LOCK},             {"protect-off", SIM_OP_PROTECT_OFF},
-    {"erase", SIM_OP_ERASE},     {"address", SIM_OP_ADDRESS},         {"block", SIM_OP_BLOCK},
-    {"protect-on", SIM_OP_PROTECT_ON}, {"unlock", SIM_OP_UNLOCK},
-};
-
 // A block number is counted from 1 and can't lie beyond the last block the flash holds.
 #define BAD_BLOCK_FORMAT "bad block number in operation '%s' (blocks are counted from 1 to 2731, the flash's last)"
 static_assert(SIM_MAX_BLOCKS == 2731, "the message names the last block");
 
 // An operation name, "block#K" included. False when unknown; *badBlock when the K is wrong.
-bool ParseOp(Piece p, SimOp* op, uint32_t* block, bool* badBlock)
+bool ParseOp(Piece p, RequestStep* op, uint32_t* block, bool* badBlock)
 {
     *badBlock = false;
     *block = 0;
-    for (const OpName& name : OP_NAMES) {
-        if (Equals(p, name.Name)) {
-            *op = name.Op;
-            return true;
-        }
+    RequestStep named = RequestStepNamed(p.Begin, p.Length);
+    if (named != REQUEST_STEP_UNKNOWN) {
+        *op = named;
+        return true;
     }
     if (StartsWith(p, "block#")) {
         uint64_t k = 0;
@@ -128,7 +115,7 @@ bool ParseOp(Piece p, SimOp* op, uint32_t* block, bool* badBlock)
             *badBlock = true;
             return false;
         }
-        *op = SIM_OP_BLOCK;
+        *op = REQUEST_STEP_BLOCK;
         *block = static_cast<uint32_t>(k);
         return true;
     }
@@ -274,9 +261,9 @@ void SimDefaultScenario(SimScenario* out)
     out->InputLength = REPORT_BUFFER_SIZE;
     out->OutputLength = REPORT_BUFFER_SIZE;
     out->FaultCount = 0;
-    out->UnplugOp = SIM_OP_NONE;
+    out->UnplugOp = REQUEST_STEP_UNKNOWN;
     out->UnplugBlock = 0;
-    out->ExtraOp = SIM_OP_NONE;
+    out->ExtraOp = REQUEST_STEP_UNKNOWN;
     out->ExtraBlock = 0;
     out->ExtraAfter = false;
     out->Busy = false;

@@ -267,29 +267,13 @@ void Unplug()
     d.QueueCount = 0;
 }
 
-SimOp OpOf(const uint8_t* request)
+bool OpMatches(RequestStep wanted, uint32_t wantedBlock, RequestStep op, uint32_t blockNumber)
 {
-    switch (request[1]) {
-    case CMD_GET_STATUS: return SIM_OP_STATUS;
-    case CMD_READ_MEMORY: return SIM_OP_MEMREAD;
-    case CMD_READ_CONTROLLER_INFO: return SIM_OP_INFO;
-    case CMD_GET_CONTROLLER_IDENTITY: return SIM_OP_IDENTITY;
-    case CMD_SYSTEM_LOCK: return request[3] == 0 ? SIM_OP_UNLOCK : SIM_OP_LOCK;
-    case CMD_WRITE_PROTECT: return request[3] == 0 ? SIM_OP_PROTECT_OFF : SIM_OP_PROTECT_ON;
-    case CMD_ERASE_FIRMWARE: return SIM_OP_ERASE;
-    case CMD_SET_WRITE_ADDRESS: return SIM_OP_ADDRESS;
-    case CMD_WRITE_DATA: return SIM_OP_BLOCK;
-    default: return SIM_OP_NONE;
-    }
+    if (wanted != op || op == REQUEST_STEP_UNKNOWN) return false;
+    return op != REQUEST_STEP_BLOCK || wantedBlock == 0 || wantedBlock == blockNumber;
 }
 
-bool OpMatches(SimOp wanted, uint32_t wantedBlock, SimOp op, uint32_t blockNumber)
-{
-    if (wanted != op || op == SIM_OP_NONE) return false;
-    return op != SIM_OP_BLOCK || wantedBlock == 0 || wantedBlock == blockNumber;
-}
-
-const SimFault* FaultFor(SimOp op, uint32_t blockNumber)
+const SimFault* FaultFor(RequestStep op, uint32_t blockNumber)
 {
     for (uint32_t i = 0; i < g_Sim.Scenario.FaultCount; ++i) {
         const SimFault& f = g_Sim.Scenario.Faults[i];
@@ -469,10 +453,10 @@ bool Answer(SimDevice* d, bool withController, const uint8_t* request, uint8_t* 
 }
 
 // The state byte a refusal of this request carries: the lock or protection state, else 0.
-uint8_t StateByteOf(const SimDevice& d, SimOp op)
+uint8_t StateByteOf(const SimDevice& d, RequestStep op)
 {
-    if (op == SIM_OP_LOCK || op == SIM_OP_UNLOCK) return d.Locked ? 1 : 0;
-    if (op == SIM_OP_PROTECT_OFF || op == SIM_OP_PROTECT_ON) return d.Protected ? 1 : 0;
+    if (op == REQUEST_STEP_LOCK || op == REQUEST_STEP_UNLOCK) return d.Locked ? 1 : 0;
+    if (op == REQUEST_STEP_PROTECT_OFF || op == REQUEST_STEP_PROTECT_ON) return d.Protected ? 1 : 0;
     return 0;
 }
 
@@ -508,7 +492,7 @@ void QueueWithExtra(SimDevice* d, const uint8_t* reply, bool lost, bool extra)
 }
 
 // A request reached a unit (the write succeeded): carry it out, faults included.
-void Receive(SimDevice* d, bool isFirst, const uint8_t* request, SimOp op, const SimFault* fault, bool extra)
+void Receive(SimDevice* d, bool isFirst, const uint8_t* request, RequestStep op, const SimFault* fault, bool extra)
 {
     uint8_t reply[REPORT_BUFFER_SIZE];
     if (fault != nullptr && fault->Kind == SIM_FAULT_HANG) return;
@@ -522,11 +506,11 @@ void Receive(SimDevice* d, bool isFirst, const uint8_t* request, SimOp op, const
     bool done = Answer(d, isFirst, request, reply);
     if (fault != nullptr && fault->Kind == SIM_FAULT_STATE) {
         reply[3] = static_cast<uint8_t>(fault->Value);
-        if (done && (op == SIM_OP_LOCK || op == SIM_OP_UNLOCK)) {
+        if (done && (op == REQUEST_STEP_LOCK || op == REQUEST_STEP_UNLOCK)) {
             d->Locked = fault->Value != 0;
             if (!d->Locked) EndWriteSession(d);
         }
-        if (done && (op == SIM_OP_PROTECT_OFF || op == SIM_OP_PROTECT_ON)) {
+        if (done && (op == REQUEST_STEP_PROTECT_OFF || op == REQUEST_STEP_PROTECT_ON)) {
             d->Protected = fault->Value != 0;
             if (d->Protected) EndWriteSession(d);
         }
@@ -546,7 +530,7 @@ InterfaceList SimOpenInterfaceList()
 {
     Ready();
     if ((g_Sim.Scenario.Broken & SIM_BROKEN_LIST) != 0) {
-        g_Sim.LastError = SIM_ERROR_GEN_FAILURE;
+        g_Sim.LastError = SYSTEM_ERROR_GEN_FAILURE;
         return 0;
     }
     for (uint32_t slot = 0; slot < MAX_LISTS; ++slot) {
@@ -556,10 +540,10 @@ InterfaceList SimOpenInterfaceList()
         list.Count = 0;
         for (uint32_t i = 0; i < g_Sim.InterfaceCount; ++i)
             if (InterfacePresent(i)) list.Interfaces[list.Count++] = i;
-        g_Sim.LastError = SIM_ERROR_SUCCESS;
+        g_Sim.LastError = SYSTEM_ERROR_SUCCESS;
         return LIST_TAG | (static_cast<uintptr_t>(g_Sim.Generation & 0xFFFF) << 8) | slot;
     }
-    g_Sim.LastError = SIM_ERROR_TOO_MANY_OPEN_FILES;
+    g_Sim.LastError = SYSTEM_ERROR_TOO_MANY_OPEN_FILES;
     return 0;
 }
 
@@ -568,22 +552,22 @@ int32_t SimGetInterfacePath(InterfaceList list, uint32_t index, char16_t* path, 
     Ready();
     int32_t slot = ListSlot(list);
     if (slot < 0) {
-        g_Sim.LastError = SIM_ERROR_INVALID_HANDLE;
+        g_Sim.LastError = SYSTEM_ERROR_INVALID_HANDLE;
         return INTERFACE_LIST_END;
     }
     const SimList& l = g_Sim.Lists[slot];
     if (index >= l.Count) {
-        g_Sim.LastError = SIM_ERROR_SUCCESS;
+        g_Sim.LastError = SYSTEM_ERROR_SUCCESS;
         return INTERFACE_LIST_END;
     }
     uint32_t interfaceIndex = l.Interfaces[index];
     if (IsBroken(interfaceIndex, SIM_BROKEN_PATH)) {
-        g_Sim.LastError = SIM_ERROR_GEN_FAILURE;
+        g_Sim.LastError = SYSTEM_ERROR_GEN_FAILURE;
         return INTERFACE_NO_DETAIL;
     }
     const SimInterface& i = g_Sim.Interfaces[interfaceIndex];
     if (path != nullptr && capacity > i.PathLength) std::memcpy(path, i.Path, (i.PathLength + 1) * sizeof(char16_t));
-    g_Sim.LastError = SIM_ERROR_SUCCESS;
+    g_Sim.LastError = SYSTEM_ERROR_SUCCESS;
     return static_cast<int32_t>(i.PathLength);
 }
 
@@ -602,13 +586,13 @@ PlatformHandle SimOpen(const char16_t* path)
 {
     Ready();
     if (path == nullptr) {
-        g_Sim.LastError = SIM_ERROR_INVALID_PARAMETER;
+        g_Sim.LastError = SYSTEM_ERROR_INVALID_PARAMETER;
         return INVALID_PLATFORM_HANDLE;
     }
     for (uint32_t i = 0; i < g_Sim.InterfaceCount; ++i) {
         if (!InterfacePresent(i) || !AsciiEqualNoCase(path, g_Sim.Interfaces[i].Path)) continue;
         if (IsBroken(i, SIM_BROKEN_OPEN)) {
-            g_Sim.LastError = SIM_ERROR_ACCESS_DENIED;
+            g_Sim.LastError = SYSTEM_ERROR_ACCESS_DENIED;
             return INVALID_PLATFORM_HANDLE;
         }
         for (uint32_t slot = 0; slot < MAX_HANDLES; ++slot) {
@@ -620,13 +604,13 @@ PlatformHandle SimOpen(const char16_t* path)
             h.Interface = i;
             h.Epoch = device != nullptr ? device->Epoch : 0;
             ++g_Sim.Interfaces[i].Opens;
-            g_Sim.LastError = SIM_ERROR_SUCCESS;
+            g_Sim.LastError = SYSTEM_ERROR_SUCCESS;
             return HANDLE_TAG | (static_cast<uintptr_t>(g_Sim.Generation & 0xFFFF) << 8) | slot;
         }
-        g_Sim.LastError = SIM_ERROR_TOO_MANY_OPEN_FILES;
+        g_Sim.LastError = SYSTEM_ERROR_TOO_MANY_OPEN_FILES;
         return INVALID_PLATFORM_HANDLE;
     }
-    g_Sim.LastError = SIM_ERROR_FILE_NOT_FOUND;
+    g_Sim.LastError = SYSTEM_ERROR_FILE_NOT_FOUND;
     return INVALID_PLATFORM_HANDLE;
 }
 
@@ -635,11 +619,11 @@ int32_t UsableHandle(PlatformHandle handle)
 {
     int32_t slot = HandleSlot(handle);
     if (slot < 0) {
-        g_Sim.LastError = SIM_ERROR_INVALID_HANDLE;
+        g_Sim.LastError = SYSTEM_ERROR_INVALID_HANDLE;
         return -1;
     }
     if (HandleDead(slot)) {
-        g_Sim.LastError = SIM_ERROR_DEVICE_NOT_CONNECTED;
+        g_Sim.LastError = SYSTEM_ERROR_DEVICE_NOT_CONNECTED;
         return -1;
     }
     return slot;
@@ -651,16 +635,16 @@ bool SimGetIds(PlatformHandle handle, uint16_t* vendorId, uint16_t* productId)
     if (slot < 0) return false;
     uint32_t i = g_Sim.Handles[slot].Interface;
     if (IsBroken(i, SIM_BROKEN_IDS)) {
-        g_Sim.LastError = SIM_ERROR_GEN_FAILURE;
+        g_Sim.LastError = SYSTEM_ERROR_GEN_FAILURE;
         return false;
     }
     if (vendorId == nullptr || productId == nullptr) {
-        g_Sim.LastError = SIM_ERROR_INVALID_PARAMETER;
+        g_Sim.LastError = SYSTEM_ERROR_INVALID_PARAMETER;
         return false;
     }
     *vendorId = g_Sim.Interfaces[i].VendorId;
     *productId = g_Sim.Interfaces[i].ProductId;
-    g_Sim.LastError = SIM_ERROR_SUCCESS;
+    g_Sim.LastError = SYSTEM_ERROR_SUCCESS;
     return true;
 }
 
@@ -670,16 +654,16 @@ bool SimGetReportLengths(PlatformHandle handle, uint16_t* inputLength, uint16_t*
     if (slot < 0) return false;
     uint32_t i = g_Sim.Handles[slot].Interface;
     if (IsBroken(i, SIM_BROKEN_CAPS)) {
-        g_Sim.LastError = SIM_ERROR_GEN_FAILURE;
+        g_Sim.LastError = SYSTEM_ERROR_GEN_FAILURE;
         return false;
     }
     if (inputLength == nullptr || outputLength == nullptr) {
-        g_Sim.LastError = SIM_ERROR_INVALID_PARAMETER;
+        g_Sim.LastError = SYSTEM_ERROR_INVALID_PARAMETER;
         return false;
     }
     *inputLength = g_Sim.Interfaces[i].InputLength;
     *outputLength = g_Sim.Interfaces[i].OutputLength;
-    g_Sim.LastError = SIM_ERROR_SUCCESS;
+    g_Sim.LastError = SYSTEM_ERROR_SUCCESS;
     return true;
 }
 
@@ -695,20 +679,20 @@ bool SimWriteReport(PlatformHandle handle, const uint8_t* report, uint32_t lengt
         return false;
     };
 
-    if (slot < 0) return fail(SIM_ERROR_INVALID_HANDLE);
-    if (HandleDead(slot)) return fail(SIM_ERROR_DEVICE_NOT_CONNECTED);
+    if (slot < 0) return fail(SYSTEM_ERROR_INVALID_HANDLE);
+    if (HandleDead(slot)) return fail(SYSTEM_ERROR_DEVICE_NOT_CONNECTED);
     const SimInterface& itf = g_Sim.Interfaces[interfaceIndex];
     SimDevice* device = DeviceOf(static_cast<uint32_t>(interfaceIndex));
     if (report == nullptr || length == 0 || length != itf.OutputLength || device == nullptr)
-        return fail(SIM_ERROR_INVALID_PARAMETER);
-    if (report[0] != REPORT_ID_REQUEST) return fail(SIM_ERROR_INVALID_PARAMETER);
+        return fail(SYSTEM_ERROR_INVALID_PARAMETER);
+    if (report[0] != REPORT_ID_REQUEST) return fail(SYSTEM_ERROR_INVALID_PARAMETER);
 
     // What the unit receives: the report, cut to the request buffer; absent bytes read as 0.
     uint8_t request[REPORT_BUFFER_SIZE] = {};
     std::memcpy(request, report, length < REPORT_BUFFER_SIZE ? length : REPORT_BUFFER_SIZE);
     bool isFirst = itf.Role == SIM_ROLE_UNIT;
-    SimOp op = OpOf(request);
-    if (op == SIM_OP_BLOCK) ++device->BlockRequests;
+    RequestStep op = RequestStepOf(request, REPORT_BUFFER_SIZE);
+    if (op == REQUEST_STEP_BLOCK) ++device->BlockRequests;
 
     const SimFault* fault = nullptr;
     bool extra = false;
@@ -718,16 +702,16 @@ bool SimWriteReport(PlatformHandle handle, const uint8_t* report, uint32_t lengt
                       device->BlockRequests)) {
             g_Sim.UnplugDone = true;
             Unplug();
-            return fail(SIM_ERROR_DEVICE_NOT_CONNECTED);
+            return fail(SYSTEM_ERROR_DEVICE_NOT_CONNECTED);
         }
         fault = FaultFor(op, device->BlockRequests);
-        if (fault != nullptr && fault->Kind == SIM_FAULT_WRITE) return fail(SIM_ERROR_GEN_FAILURE);
+        if (fault != nullptr && fault->Kind == SIM_FAULT_WRITE) return fail(SYSTEM_ERROR_GEN_FAILURE);
         extra = OpMatches(g_Sim.Scenario.ExtraOp, g_Sim.Scenario.ExtraBlock, op, device->BlockRequests);
     }
 
     Advance(1);  // the report travels in one USB frame
     Receive(device, isFirst, request, op, fault, extra);
-    g_Sim.LastError = SIM_ERROR_SUCCESS;
+    g_Sim.LastError = SYSTEM_ERROR_SUCCESS;
     LogTraffic(SIM_DIR_WRITE, true, interfaceIndex, report, length, 0);
     return true;
 }
@@ -744,27 +728,27 @@ bool SimReadReport(PlatformHandle handle, uint8_t* report, uint32_t length, uint
         return false;
     };
 
-    if (slot < 0) return fail(SIM_ERROR_INVALID_HANDLE);
-    if (HandleDead(slot)) return fail(SIM_ERROR_DEVICE_NOT_CONNECTED);
+    if (slot < 0) return fail(SYSTEM_ERROR_INVALID_HANDLE);
+    if (HandleDead(slot)) return fail(SYSTEM_ERROR_DEVICE_NOT_CONNECTED);
     const SimInterface& itf = g_Sim.Interfaces[interfaceIndex];
-    if (report == nullptr || length == 0 || length != itf.InputLength) return fail(SIM_ERROR_INVALID_PARAMETER);
+    if (report == nullptr || length == 0 || length != itf.InputLength) return fail(SYSTEM_ERROR_INVALID_PARAMETER);
 
     SimDevice* device = DeviceOf(static_cast<uint32_t>(interfaceIndex));
     if (device == nullptr || device->QueueCount == 0) {
         // Nothing comes: the whole time-out passes.
         Advance(timeoutMs);
-        return fail(SIM_ERROR_TIMEOUT);
+        return fail(SYSTEM_ERROR_TIMEOUT);
     }
     SimReply reply = device->Queue[device->QueueHead];
     device->QueueHead = (device->QueueHead + 1) % REPLY_QUEUE_SIZE;
     --device->QueueCount;
-    if (reply.Lost) return fail(SIM_ERROR_GEN_FAILURE);
+    if (reply.Lost) return fail(SYSTEM_ERROR_GEN_FAILURE);
 
     // Exactly `length` bytes: the reply, then zeros when the declared report is longer.
     uint32_t copied = length < REPORT_BUFFER_SIZE ? length : REPORT_BUFFER_SIZE;
     std::memcpy(report, reply.Bytes, copied);
     if (length > copied) std::memset(report + copied, 0, length - copied);
-    g_Sim.LastError = SIM_ERROR_SUCCESS;
+    g_Sim.LastError = SYSTEM_ERROR_SUCCESS;
     LogTraffic(SIM_DIR_READ, true, interfaceIndex, report, length, firstByte);
     return true;
 }
@@ -793,12 +777,12 @@ bool SimClaim(PlatformHandle handle)
         held = held || (h.InUse && h.Claimed && h.Interface == i && static_cast<int32_t>(other) != slot);
     }
     if (held) {
-        g_Sim.LastError = SIM_ERROR_BUSY;
+        g_Sim.LastError = SYSTEM_ERROR_BUSY;
         return false;
     }
     g_Sim.Handles[slot].Claimed = true;
     ++g_Sim.Claims;
-    g_Sim.LastError = SIM_ERROR_SUCCESS;
+    g_Sim.LastError = SYSTEM_ERROR_SUCCESS;
     return true;
 }
 
@@ -812,7 +796,7 @@ bool SimDiscardInput(PlatformHandle handle)
         device->QueueHead = 0;
         device->QueueCount = 0;
     }
-    g_Sim.LastError = SIM_ERROR_SUCCESS;
+    g_Sim.LastError = SYSTEM_ERROR_SUCCESS;
     return true;
 }
 

@@ -21,27 +21,28 @@
 #include <cstdint>
 
 #include "link/hid_platform.h"
+#include "link/request_steps.h"
+#include "link/system_errors.h"
 
 // ---- The table ---------------------------------------------------------------------------
 
 extern const HidPlatform kSimHidPlatform;
 
-// ---- Last-error codes (Windows values, so that failure reports read as on Windows) ---------
+// ---- Last-error codes (link/system_errors.h: Windows values) -----------------------------
 //
-// Every call of the table that fails sets one of these; every call that succeeds sets 0.
-constexpr uint32_t SIM_ERROR_SUCCESS = 0;
-constexpr uint32_t SIM_ERROR_FILE_NOT_FOUND = 2;         // Open: no interface present with that path
-constexpr uint32_t SIM_ERROR_TOO_MANY_OPEN_FILES = 4;    // Open / OpenInterfaceList: all slots taken
-constexpr uint32_t SIM_ERROR_ACCESS_DENIED = 5;          // Open: broken=open
-constexpr uint32_t SIM_ERROR_INVALID_HANDLE = 6;         // a handle or list that is not open
-constexpr uint32_t SIM_ERROR_GEN_FAILURE = 31;           // fail=OP:write / OP:read; broken=list|path|ids|caps
-constexpr uint32_t SIM_ERROR_INVALID_PARAMETER = 87;     // null buffer, a length other than the declared
-                                                         // report length, report id other than 1, or a
-                                                         // write to an interface that takes no requests
-constexpr uint32_t SIM_ERROR_DEVICE_NOT_CONNECTED = 1167;  // the unit was unplugged (also stale handles
-                                                           // of a unit plugged in again)
-constexpr uint32_t SIM_ERROR_TIMEOUT = 1460;             // ReadReport: no reply within the time-out
-constexpr uint32_t SIM_ERROR_BUSY = 170;                 // Claim: another program holds the unit
+// Every call of the table that fails sets one, every call that succeeds SYSTEM_ERROR_SUCCESS:
+//   SYSTEM_ERROR_FILE_NOT_FOUND         Open: no interface present with that path
+//   SYSTEM_ERROR_TOO_MANY_OPEN_FILES    Open / OpenInterfaceList: all slots taken
+//   SYSTEM_ERROR_ACCESS_DENIED          Open: broken=open
+//   SYSTEM_ERROR_INVALID_HANDLE         a handle or list that is not open
+//   SYSTEM_ERROR_GEN_FAILURE            fail=OP:write / OP:read; broken=list|path|ids|caps
+//   SYSTEM_ERROR_INVALID_PARAMETER      null buffer, a length other than the declared report length,
+//                                       report id other than 1, or a write to an interface that
+//                                       takes no requests
+//   SYSTEM_ERROR_DEVICE_NOT_CONNECTED   the unit was unplugged (also stale handles of a unit plugged
+//                                       in again)
+//   SYSTEM_ERROR_TIMEOUT                ReadReport: no reply within the time-out
+//   SYSTEM_ERROR_BUSY                   Claim: another program holds the unit
 
 // ---- The unit's own error codes, in a refusing reply (byte 1 = 0xFF, bytes 4..7) ----------
 //
@@ -126,7 +127,7 @@ constexpr uint32_t SIM_SECOND_UNIT_VERSION = 0x00011800;   // the second unit (n
 //                a unit's own event report; after it, the reply a second time, as a reply that
 //                comes late. A program that takes whatever report comes next as the reply reads
 //                every later reply one request too late.
-//   busy=0|1     another program holds the unit: Claim fails for it (with SIM_ERROR_BUSY)
+//   busy=0|1     another program holds the unit: Claim fails for it (with SYSTEM_ERROR_BUSY)
 //   lost=0|1     watch: the fleet's plug-ins and pull-outs reach the program only as "events
 //                were lost", as when the system's buffer for them overflowed
 //   broken=WHAT  a platform call fails for the unit's interface, repeatable: list (no interface
@@ -139,21 +140,6 @@ constexpr uint32_t SIM_MAX_OTHERS = 8;
 
 enum SimUnitKind : uint8_t { SIM_UNIT_NONE, SIM_UNIT_SETBOX, SIM_UNIT_DIALPUCK };
 
-enum SimOp : uint8_t {
-    SIM_OP_NONE,  // a request that is none of the below (unknown command)
-    SIM_OP_STATUS,
-    SIM_OP_MEMREAD,
-    SIM_OP_INFO,
-    SIM_OP_IDENTITY,
-    SIM_OP_LOCK,
-    SIM_OP_PROTECT_OFF,
-    SIM_OP_ERASE,
-    SIM_OP_ADDRESS,
-    SIM_OP_BLOCK,
-    SIM_OP_PROTECT_ON,
-    SIM_OP_UNLOCK,
-};
-
 enum SimFaultKind : uint8_t { SIM_FAULT_WRITE, SIM_FAULT_READ, SIM_FAULT_HANG, SIM_FAULT_REFUSE, SIM_FAULT_STATE };
 
 // Bits of SimScenario::Broken.
@@ -164,8 +150,8 @@ constexpr uint8_t SIM_BROKEN_IDS = 8;
 constexpr uint8_t SIM_BROKEN_CAPS = 16;
 
 struct SimFault {
-    SimOp Op;
-    uint32_t Block;      // SIM_OP_BLOCK: 0 = every block, K = the K-th only
+    RequestStep Op;
+    uint32_t Block;      // REQUEST_STEP_BLOCK: 0 = every block, K = the K-th only
     SimFaultKind Kind;
     uint32_t Value;      // refuse: the error code; state: byte 3
 };
@@ -187,10 +173,10 @@ struct SimScenario {
     uint32_t Fleet;
     uint32_t FaultCount;
     SimFault Faults[SIM_MAX_FAULTS];
-    SimOp UnplugOp;        // SIM_OP_NONE: never
-    uint32_t UnplugBlock;  // SIM_OP_BLOCK: 0 = the first block, K = the K-th
-    SimOp ExtraOp;         // SIM_OP_NONE: never
-    uint32_t ExtraBlock;   // SIM_OP_BLOCK: 0 = every block, K = the K-th
+    RequestStep UnplugOp;        // REQUEST_STEP_UNKNOWN: never
+    uint32_t UnplugBlock;  // REQUEST_STEP_BLOCK: 0 = the first block, K = the K-th
+    RequestStep ExtraOp;         // REQUEST_STEP_UNKNOWN: never
+    uint32_t ExtraBlock;   // REQUEST_STEP_BLOCK: 0 = every block, K = the K-th
     bool ExtraAfter;       // the extra report follows the reply (a second copy of it)
     bool Busy;             // another program holds the unit
     bool EventsLost;       // watch sees "events lost" instead of arrivals and removals

@@ -418,7 +418,7 @@ TEST_F(Link, CommandsAfterTheUnitWasPulledOutFailToWrite)
     OpenUnit("");
     SimUnplug();
     EXPECT_EQ(SetSystemLock(), LinkFailed(LINK_WRITE_FAILED));
-    EXPECT_EQ(SimulatedLastError(), SIM_ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(SimulatedLastError(), SYSTEM_ERROR_DEVICE_NOT_CONNECTED);
     EXPECT_TRUE(LinkIsOpen()) << "a failed exchange changes nothing in the record";
 }
 
@@ -428,7 +428,7 @@ TEST_F(Link, UnitThatHangsIsGivenUpAfterTheTimeLimit)
     uint64_t before = SimNow();
     EXPECT_EQ(SetSystemLock(), LinkFailed(LINK_READ_FAILED));
     EXPECT_GE(SimNow() - before, REPLY_TIMEOUT_MS);
-    EXPECT_EQ(SimulatedLastError(), SIM_ERROR_TIMEOUT);
+    EXPECT_EQ(SimulatedLastError(), SYSTEM_ERROR_TIMEOUT);
 }
 
 // A reply is the first report with the reply's id that arrives after its request: a report of
@@ -492,7 +492,7 @@ TEST_F(Link, UnitHeldByAnotherProgramIsPassedOverAndNamed)
     EXPECT_EQ(LastDiscovery().UnitsInUse, 0u);
     PlatformHandle other = kSimHidPlatform.Open(UnitPath().c_str());
     EXPECT_FALSE(kSimHidPlatform.Claim(other));
-    EXPECT_EQ(kSimHidPlatform.LastError(), SIM_ERROR_BUSY);
+    EXPECT_EQ(kSimHidPlatform.LastError(), SYSTEM_ERROR_BUSY);
     CloseLink();
     EXPECT_TRUE(kSimHidPlatform.Claim(other));
     kSimHidPlatform.Close(other);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/app.h"
-#include "app/record.h"
+#include "record/recorder.h"
 #include "link/device_link.h"
 #include "link/flash_commands.h"
 #include "resources/resource_ids.h"
@@ -45,7 +45,7 @@ class RecordTest : public ::testing::TestWithParam<RecordCase> {
 protected:
     void TearDown() override
     {
-        StopRecord();
+        StopRecorder();
         CloseLink();
     }
     RecordingUi ui;
@@ -56,12 +56,12 @@ TEST_P(RecordTest, HoldsTheHeaderEveryReportAndTheOutcome)
     const RecordCase& row = GetParam();
     StartRecording(&ui);
     UseScenario(row.Scenario);
-    StartRecord(g_Hid, {"velquor-flash", "sim", row.Scenario, "update", FakeDescriptor, nullptr});
-    SelectHidPlatform(&kRecordHidPlatform);
+    StartRecorder(g_Hid, {"velquor-flash", "sim", row.Scenario, "update", FakeDescriptor, nullptr});
+    SelectHidPlatform(&kRecorderHidPlatform);
     MainDialogInit(TEST_MAIN_WINDOW);
     MainDialogCommand(IDC_UPDATE);
 
-    std::istringstream text(RecordText(nullptr));
+    std::istringstream text(RecorderText(nullptr));
     std::string header, line;
     while (text.peek() != EOF && !std::isdigit(text.peek()) && std::getline(text, line)) header += line + "\n";
     EXPECT_EQ(header, std::string("velquor-record 1\nupdater ") + UpdaterVersion() +
@@ -109,9 +109,9 @@ TEST(BoundedRecord, KeepsTheLastThreeUpdatesWhole)
     RecordingUi ui;
     StartRecording(&ui);
     UseScenario("");
-    StartRecord(g_Hid, {"VelquorUpdater", "sim", "", "window", nullptr, nullptr});
-    KeepRecordWithin(1);
-    SelectHidPlatform(&kRecordHidPlatform);
+    StartRecorder(g_Hid, {"VelquorUpdater", "sim", "", "window", nullptr, nullptr});
+    KeepRecorderWithin(1);
+    SelectHidPlatform(&kRecorderHidPlatform);
     const TestBroadcast arrival = {DEVTYP_DEVICEINTERFACE, u"\\\\?\\hid#any"};
     MainDialogInit(TEST_MAIN_WINDOW);
     for (int update = 1; update <= 5; ++update) {
@@ -122,12 +122,12 @@ TEST(BoundedRecord, KeepsTheLastThreeUpdatesWhole)
         HandleDeviceChange(DBT_DEVICEREMOVECOMPLETE_, &removal);
         // A controller of the first firmware again, then the unit plugged in.
         UseScenario(update < 5 ? "" : "unit=none");
-        SelectHidPlatform(&kRecordHidPlatform);
+        SelectHidPlatform(&kRecorderHidPlatform);
         HandleDeviceChange(DBT_DEVICEARRIVAL_, &arrival);
     }
-    const std::string text = RecordText(nullptr);
-    KeepRecordWithin(0);
-    StopRecord();
+    const std::string text = RecorderText(nullptr);
+    KeepRecorderWithin(0);
+    StopRecorder();
     CloseLink();
 
     auto count = [&](const std::string& piece) {

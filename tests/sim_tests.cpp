@@ -145,7 +145,7 @@ const GoodScenario GOOD_SCENARIOS[] = {
          EXPECT_EQ(s.InputLength, 60);
          EXPECT_EQ(s.OutputLength, 60);
          EXPECT_EQ(s.FaultCount, 0u);
-         EXPECT_EQ(s.UnplugOp, SIM_OP_NONE);
+         EXPECT_EQ(s.UnplugOp, REQUEST_STEP_UNKNOWN);
          EXPECT_EQ(s.Broken, 0);
      }},
     {"   ", [](const SimScenario& s) { EXPECT_EQ(s.Unit, SIM_UNIT_SETBOX); }},
@@ -176,41 +176,41 @@ const GoodScenario GOOD_SCENARIOS[] = {
      }},
     {"fail=block#7:refuse:0x0e08", [](const SimScenario& s) {
          ASSERT_EQ(s.FaultCount, 1u);
-         EXPECT_EQ(s.Faults[0].Op, SIM_OP_BLOCK);
+         EXPECT_EQ(s.Faults[0].Op, REQUEST_STEP_BLOCK);
          EXPECT_EQ(s.Faults[0].Block, 7u);
          EXPECT_EQ(s.Faults[0].Kind, SIM_FAULT_REFUSE);
          EXPECT_EQ(s.Faults[0].Value, 0x0E08u);
      }},
     {"fail=lock:state:0,fail=protect-off:hang,fail=block:write,fail=unlock:read", [](const SimScenario& s) {
          ASSERT_EQ(s.FaultCount, 4u);
-         EXPECT_EQ(s.Faults[0].Op, SIM_OP_LOCK);
+         EXPECT_EQ(s.Faults[0].Op, REQUEST_STEP_LOCK);
          EXPECT_EQ(s.Faults[0].Kind, SIM_FAULT_STATE);
          EXPECT_EQ(s.Faults[0].Value, 0u);
-         EXPECT_EQ(s.Faults[1].Op, SIM_OP_PROTECT_OFF);
+         EXPECT_EQ(s.Faults[1].Op, REQUEST_STEP_PROTECT_OFF);
          EXPECT_EQ(s.Faults[1].Kind, SIM_FAULT_HANG);
-         EXPECT_EQ(s.Faults[2].Op, SIM_OP_BLOCK);
+         EXPECT_EQ(s.Faults[2].Op, REQUEST_STEP_BLOCK);
          EXPECT_EQ(s.Faults[2].Block, 0u);
          EXPECT_EQ(s.Faults[2].Kind, SIM_FAULT_WRITE);
-         EXPECT_EQ(s.Faults[3].Op, SIM_OP_UNLOCK);
+         EXPECT_EQ(s.Faults[3].Op, REQUEST_STEP_UNLOCK);
          EXPECT_EQ(s.Faults[3].Kind, SIM_FAULT_READ);
      }},
     {"unplug=block#3", [](const SimScenario& s) {
-         EXPECT_EQ(s.UnplugOp, SIM_OP_BLOCK);
+         EXPECT_EQ(s.UnplugOp, REQUEST_STEP_BLOCK);
          EXPECT_EQ(s.UnplugBlock, 3u);
      }},
     {"unplug=protect-on,broken=caps,broken=open", [](const SimScenario& s) {
-         EXPECT_EQ(s.UnplugOp, SIM_OP_PROTECT_ON);
+         EXPECT_EQ(s.UnplugOp, REQUEST_STEP_PROTECT_ON);
          EXPECT_EQ(s.Broken, SIM_BROKEN_CAPS | SIM_BROKEN_OPEN);
      }},
     {"extra=block#5,busy=1,lost=1", [](const SimScenario& s) {
-         EXPECT_EQ(s.ExtraOp, SIM_OP_BLOCK);
+         EXPECT_EQ(s.ExtraOp, REQUEST_STEP_BLOCK);
          EXPECT_EQ(s.ExtraBlock, 5u);
          EXPECT_FALSE(s.ExtraAfter);
          EXPECT_TRUE(s.Busy);
          EXPECT_TRUE(s.EventsLost);
      }},
     {"extra=status:after", [](const SimScenario& s) {
-         EXPECT_EQ(s.ExtraOp, SIM_OP_STATUS);
+         EXPECT_EQ(s.ExtraOp, REQUEST_STEP_STATUS);
          EXPECT_TRUE(s.ExtraAfter);
      }},
 };
@@ -404,13 +404,13 @@ TEST_F(SimTest, OpenIgnoresCaseAndCountsEveryOpenAndClose)
     EXPECT_EQ(SimOpenHandleCount(), 1u);
     uint16_t vendor, product;
     EXPECT_FALSE(Hid.GetIds(a, &vendor, &product));
-    EXPECT_EQ(Hid.LastError(), SIM_ERROR_INVALID_HANDLE);
+    EXPECT_EQ(Hid.LastError(), SYSTEM_ERROR_INVALID_HANDLE);
     Hid.Close(b);
     uint32_t unit = static_cast<uint32_t>(SimInterfaceIndex(SIM_ROLE_UNIT));
     EXPECT_EQ(SimOpenCount(unit), 2u);
     EXPECT_EQ(SimCloseCount(unit), 2u);
     EXPECT_EQ(Hid.Open(u"\\\\?\\hid#nothing"), INVALID_PLATFORM_HANDLE);
-    EXPECT_EQ(Hid.LastError(), SIM_ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Hid.LastError(), SYSTEM_ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(SimTest, HandlesOfAnEarlierConfigurationAreNotOpen)
@@ -420,7 +420,7 @@ TEST_F(SimTest, HandlesOfAnEarlierConfigurationAreNotOpen)
     Configure("");
     EXPECT_EQ(SimOpenHandleCount(), 0u);
     EXPECT_FALSE(Write(old, STATUS));
-    EXPECT_EQ(Hid.LastError(), SIM_ERROR_INVALID_HANDLE);
+    EXPECT_EQ(Hid.LastError(), SYSTEM_ERROR_INVALID_HANDLE);
 }
 
 TEST_F(SimTest, ListsAreLimitedAndEachMustBeClosed)
@@ -432,7 +432,7 @@ TEST_F(SimTest, ListsAreLimitedAndEachMustBeClosed)
         ASSERT_NE(l, 0u);
     }
     EXPECT_EQ(Hid.OpenInterfaceList(), 0u);
-    EXPECT_EQ(Hid.LastError(), SIM_ERROR_TOO_MANY_OPEN_FILES);
+    EXPECT_EQ(Hid.LastError(), SYSTEM_ERROR_TOO_MANY_OPEN_FILES);
     for (InterfaceList l : lists) Hid.CloseInterfaceList(l);
     Hid.CloseInterfaceList(0);
     Hid.CloseInterfaceList(lists[0]);
@@ -449,11 +449,11 @@ struct BrokenCase {
 TEST_F(SimTest, BrokenPlatformCallsFailForTheUnitOnly)
 {
     const BrokenCase cases[] = {
-        {"others=1,broken=list", true, false, false, false, false, SIM_ERROR_GEN_FAILURE},
-        {"others=1,broken=path", false, true, false, false, false, SIM_ERROR_GEN_FAILURE},
-        {"others=1,broken=open", false, false, true, false, false, SIM_ERROR_ACCESS_DENIED},
-        {"others=1,broken=ids", false, false, false, true, false, SIM_ERROR_GEN_FAILURE},
-        {"others=1,broken=caps", false, false, false, false, true, SIM_ERROR_GEN_FAILURE},
+        {"others=1,broken=list", true, false, false, false, false, SYSTEM_ERROR_GEN_FAILURE},
+        {"others=1,broken=path", false, true, false, false, false, SYSTEM_ERROR_GEN_FAILURE},
+        {"others=1,broken=open", false, false, true, false, false, SYSTEM_ERROR_ACCESS_DENIED},
+        {"others=1,broken=ids", false, false, false, true, false, SYSTEM_ERROR_GEN_FAILURE},
+        {"others=1,broken=caps", false, false, false, false, true, SYSTEM_ERROR_GEN_FAILURE},
     };
     for (const BrokenCase& c : cases) {
         SCOPED_TRACE(c.Scenario);
@@ -592,10 +592,10 @@ TEST_F(SimTest, InterfacesThatAreNotUnitsTakeNoRequests)
     PlatformHandle h = Hid.Open(SimInterfacePath(static_cast<uint32_t>(SimInterfaceIndex(SIM_ROLE_ALIEN))));
     uint8_t report[9] = {1, 8};
     EXPECT_FALSE(Hid.WriteReport(h, report, 9, REPLY_TIMEOUT_MS));
-    EXPECT_EQ(Hid.LastError(), SIM_ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(Hid.LastError(), SYSTEM_ERROR_INVALID_PARAMETER);
     uint64_t before = SimNow();
     EXPECT_FALSE(Hid.ReadReport(h, report, 9, 500));
-    EXPECT_EQ(Hid.LastError(), SIM_ERROR_TIMEOUT);
+    EXPECT_EQ(Hid.LastError(), SYSTEM_ERROR_TIMEOUT);
     EXPECT_EQ(SimNow() - before, 500u);
 }
 
@@ -778,12 +778,12 @@ TEST_F(SimTest, WriteFaultKeepsTheRequestFromTheUnit)
     Configure("fail=lock:write");
     PlatformHandle h = OpenUnit();
     EXPECT_FALSE(Write(h, LOCK));
-    EXPECT_EQ(Hid.LastError(), SIM_ERROR_GEN_FAILURE);
+    EXPECT_EQ(Hid.LastError(), SYSTEM_ERROR_GEN_FAILURE);
     EXPECT_FALSE(SimUnitLocked());
     uint8_t reply[REPORT_BUFFER_SIZE];
     uint64_t before = SimNow();
     EXPECT_FALSE(Read(h, reply));  // nothing was queued
-    EXPECT_EQ(Hid.LastError(), SIM_ERROR_TIMEOUT);
+    EXPECT_EQ(Hid.LastError(), SYSTEM_ERROR_TIMEOUT);
     EXPECT_EQ(SimNow() - before, REPLY_TIMEOUT_MS);
     EXPECT_EQ(Command(h, STATUS), 0u);  // other commands are untouched
 }
@@ -795,7 +795,7 @@ TEST_F(SimTest, ReadFaultLosesTheReplyOfACommandCarriedOut)
     uint8_t reply[REPORT_BUFFER_SIZE];
     EXPECT_TRUE(Write(h, LOCK));
     EXPECT_FALSE(Read(h, reply));
-    EXPECT_EQ(Hid.LastError(), SIM_ERROR_GEN_FAILURE);
+    EXPECT_EQ(Hid.LastError(), SYSTEM_ERROR_GEN_FAILURE);
     EXPECT_TRUE(SimUnitLocked());
     ASSERT_TRUE(Exchange(h, STATUS, reply));  // the lost reply does not come later
     EXPECT_EQ(reply[1], CMD_GET_STATUS);
@@ -812,7 +812,7 @@ TEST_F(SimTest, HangWaitsTheWholeTimeOutAndDoesNothing)
     uint64_t before = SimNow();
     reply[0] = 2;
     EXPECT_FALSE(Hid.ReadReport(h, reply, REPORT_BUFFER_SIZE, 1234));
-    EXPECT_EQ(Hid.LastError(), SIM_ERROR_TIMEOUT);
+    EXPECT_EQ(Hid.LastError(), SYSTEM_ERROR_TIMEOUT);
     EXPECT_EQ(SimNow() - before, 1234u);
     EXPECT_EQ(SimFlash()[0], 0x5B);  // not erased
 }
@@ -889,11 +889,11 @@ TEST_F(SimTest, UnplugBeforeAnOperationFailsItAndEverythingAfter)
     EXPECT_EQ(Command(h, LOCK), 0u);
     EXPECT_EQ(Command(h, PROTECT_OFF), 0u);
     EXPECT_FALSE(Write(h, ERASE));
-    EXPECT_EQ(Hid.LastError(), SIM_ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(Hid.LastError(), SYSTEM_ERROR_DEVICE_NOT_CONNECTED);
     EXPECT_EQ(SimFlash()[0], 0x5B);
     uint8_t reply[REPORT_BUFFER_SIZE];
     EXPECT_FALSE(Read(h, reply));
-    EXPECT_EQ(Hid.LastError(), SIM_ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(Hid.LastError(), SYSTEM_ERROR_DEVICE_NOT_CONNECTED);
     EXPECT_FALSE(Write(h, STATUS));
     uint16_t a, b;
     EXPECT_FALSE(Hid.GetIds(h, &a, &b));
@@ -902,7 +902,7 @@ TEST_F(SimTest, UnplugBeforeAnOperationFailsItAndEverythingAfter)
     EXPECT_EQ(Hid.GetInterfacePath(list, 0, nullptr, 0), INTERFACE_LIST_END);
     Hid.CloseInterfaceList(list);
     EXPECT_EQ(Hid.Open(SimUnitPath()), INVALID_PLATFORM_HANDLE);
-    EXPECT_EQ(Hid.LastError(), SIM_ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Hid.LastError(), SYSTEM_ERROR_FILE_NOT_FOUND);
     Hid.Close(h);  // a dead handle still closes
     EXPECT_EQ(SimOpenHandleCount(), 0u);
     EXPECT_EQ(SimBadCloseCount(), 0u);
@@ -934,7 +934,7 @@ TEST_F(SimTest, UnplugAtTheKthBlockAndByHook)
     SimUnplug();  // the pending reply goes with the unit
     uint8_t reply[REPORT_BUFFER_SIZE];
     EXPECT_FALSE(Read(h, reply));
-    EXPECT_EQ(Hid.LastError(), SIM_ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(Hid.LastError(), SYSTEM_ERROR_DEVICE_NOT_CONNECTED);
     SimPlugIn();
     h = OpenUnit();
     EXPECT_EQ(Command(h, STATUS), 0u);
@@ -1006,13 +1006,13 @@ TEST_F(SimTest, LongDeclaredReportsAreFilledExactlyToTheirLength)
     request[0] = 1;
     request[1] = CMD_GET_STATUS;
     EXPECT_FALSE(Hid.WriteReport(h, request, 60, REPLY_TIMEOUT_MS));  // not the declared length
-    EXPECT_EQ(Hid.LastError(), SIM_ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(Hid.LastError(), SYSTEM_ERROR_INVALID_PARAMETER);
     EXPECT_TRUE(Hid.WriteReport(h, request, 64, REPLY_TIMEOUT_MS));
 
     uint8_t buffer[80];
     std::memset(buffer, 0xAB, sizeof buffer);
     EXPECT_FALSE(Hid.ReadReport(h, buffer, 60, REPLY_TIMEOUT_MS));
-    EXPECT_EQ(Hid.LastError(), SIM_ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(Hid.LastError(), SYSTEM_ERROR_INVALID_PARAMETER);
     for (uint8_t b : buffer) EXPECT_EQ(b, 0xAB);
     EXPECT_TRUE(Hid.ReadReport(h, buffer, 64, REPLY_TIMEOUT_MS));
     EXPECT_EQ(buffer[0], 2);
@@ -1064,7 +1064,7 @@ TEST_F(SimTest, TheLogKeepsEveryReportWrittenAndRead)
 
     const SimTraffic* failed = SimTrafficEntry(2);
     EXPECT_FALSE(failed->Ok);
-    EXPECT_EQ(failed->Error, SIM_ERROR_GEN_FAILURE);
+    EXPECT_EQ(failed->Error, SYSTEM_ERROR_GEN_FAILURE);
     EXPECT_EQ(failed->Bytes[1], CMD_GET_CONTROLLER_IDENTITY);
 
     EXPECT_EQ(SimRequestCount(), 2u);

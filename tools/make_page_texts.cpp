@@ -8,23 +8,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "resources/json_string.h"
 #include "resources/page_texts.h"
 
 namespace {
 
-// `text` as a JSON string: quotes, backslashes and control characters escaped, UTF-8 as it is.
-void PutJsonString(FILE* file, const char* text)
+void PutJson(FILE* file, const char* text)
 {
-    std::fputc('"', file);
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != '\0'; ++p) {
-        if (*p == '"' || *p == '\\')
-            std::fprintf(file, "\\%c", *p);
-        else if (*p < 0x20)
-            std::fprintf(file, "\\u%04x", *p);
-        else
-            std::fputc(*p, file);
-    }
-    std::fputc('"', file);
+    PutJsonString(text, [file](char c) { std::fputc(c, file); });
 }
 
 }  // namespace
@@ -48,9 +39,9 @@ int main(int argc, char** argv)
         for (const PageText& text : kPageTexts) {
             std::fputs(first ? "\n    " : ",\n    ", file);
             first = false;
-            PutJsonString(file, text.Key);
+            PutJson(file, text.Key);
             std::fputs(": ", file);
-            PutJsonString(file, language == 0 ? text.English : text.German);
+            PutJson(file, language == 0 ? text.English : text.German);
         }
         std::fputs("\n  }", file);
     }

@@ -15,5 +15,5 @@ const char* LinuxHidRefusedNode();
 
 // The report descriptor of an interface opened by kLinuxHidPlatform, as the kernel read it from
 // the device: its length (at most `capacity` bytes copied), 0 when it can't be read or does not
-// fit. For a record of the run (app/record.h).
+// fit. For a record of the run (record/recorder.h).
 uint32_t LinuxHidReadDescriptor(PlatformHandle handle, uint8_t* descriptor, uint32_t capacity);

@@ -4,6 +4,7 @@
 #include "app/texts.h"
 #include "platform/linux/hid_linux.h"
 #include "platform/linux/udev_monitor.h"
+#include "record/record_format.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ const DeviceEvents kUdevEvents = {OpenEvents, WaitEvent, CloseEvents};
 const HidPlatform* NativeHidPlatform() { return &kLinuxHidPlatform; }
 
 // hidraw hands out the descriptor the kernel read from the device.
-NativeRecordFacts NativeRecordEdge() { return {"hidraw", LinuxHidReadDescriptor}; }
+NativeRecordFacts NativeRecordEdge() { return {RecordEdgeName(RECORD_EDGE_HIDRAW), LinuxHidReadDescriptor}; }
 
 const char* UnitRefusedByPermission() { return LinuxHidRefusedNode(); }
 

@@ -24,7 +24,7 @@ struct MonitorRecord {
     struct udev_monitor* Monitor;
 };
 
-void FreeRecord(MonitorRecord* record)
+void FreeParsedRecord(MonitorRecord* record)
 {
     if (record->Monitor != nullptr) udev_monitor_unref(record->Monitor);
     if (record->Context != nullptr) udev_unref(record->Context);
@@ -67,7 +67,7 @@ HotplugMonitor OpenHotplugMonitor()
         EnlargeReceiveBuffer(record->Monitor);
         return reinterpret_cast<HotplugMonitor>(record);
     }
-    FreeRecord(record);
+    FreeParsedRecord(record);
     errno = error;
     return 0;
 }
@@ -125,5 +125,5 @@ uint32_t HotplugReceiveBufferBytes(HotplugMonitor monitor)
 void CloseHotplugMonitor(HotplugMonitor monitor)
 {
     MonitorRecord* record = reinterpret_cast<MonitorRecord*>(monitor);
-    if (record != nullptr) FreeRecord(record);
+    if (record != nullptr) FreeParsedRecord(record);
 }

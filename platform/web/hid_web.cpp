@@ -14,7 +14,7 @@
 
 #include "link/hid_platform.h"
 #include "platform/web/page.h"
-#include "sim/sim_unit.h"
+#include "link/system_errors.h"
 
 namespace {
 
@@ -110,7 +110,7 @@ void CloseInterfaceList(InterfaceList list) { JsCloseList(static_cast<int32_t>(l
 
 PlatformHandle Open(const char16_t* path)
 {
-    int32_t handle = path != nullptr ? JsOpen(path) : -static_cast<int32_t>(SIM_ERROR_INVALID_HANDLE);
+    int32_t handle = path != nullptr ? JsOpen(path) : -static_cast<int32_t>(SYSTEM_ERROR_INVALID_HANDLE);
     if (handle <= 0) {
         g_LastError = static_cast<uint32_t>(-handle);
         return INVALID_PLATFORM_HANDLE;
@@ -121,13 +121,13 @@ PlatformHandle Open(const char16_t* path)
 
 bool GetIds(PlatformHandle handle, uint16_t* vendorId, uint16_t* productId)
 {
-    if (vendorId == nullptr || productId == nullptr) return Done(SIM_ERROR_INVALID_PARAMETER);
+    if (vendorId == nullptr || productId == nullptr) return Done(SYSTEM_ERROR_INVALID_PARAMETER);
     return Done(JsIds(HandleOf(handle), vendorId, productId));
 }
 
 bool GetReportLengths(PlatformHandle handle, uint16_t* inputLength, uint16_t* outputLength)
 {
-    if (inputLength == nullptr || outputLength == nullptr) return Done(SIM_ERROR_INVALID_PARAMETER);
+    if (inputLength == nullptr || outputLength == nullptr) return Done(SYSTEM_ERROR_INVALID_PARAMETER);
     return Done(JsLengths(HandleOf(handle), inputLength, outputLength));
 }
 
@@ -139,13 +139,13 @@ bool DiscardInput(PlatformHandle handle) { return Done(JsDiscard(HandleOf(handle
 
 bool WriteReport(PlatformHandle handle, const uint8_t* report, uint32_t length, uint32_t timeoutMs)
 {
-    if (report == nullptr || length == 0) return Done(SIM_ERROR_INVALID_PARAMETER);
+    if (report == nullptr || length == 0) return Done(SYSTEM_ERROR_INVALID_PARAMETER);
     return Done(JsWrite(HandleOf(handle), report, length, timeoutMs));
 }
 
 bool ReadReport(PlatformHandle handle, uint8_t* report, uint32_t length, uint32_t timeoutMs)
 {
-    if (report == nullptr || length == 0) return Done(SIM_ERROR_INVALID_PARAMETER);
+    if (report == nullptr || length == 0) return Done(SYSTEM_ERROR_INVALID_PARAMETER);
     int32_t taken = JsTakeReport(HandleOf(handle), report, length);
     if (taken >= 0) return Done(taken);
     return Done(JsRead(HandleOf(handle), report, length, timeoutMs));

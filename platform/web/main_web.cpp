@@ -13,6 +13,7 @@
 #include "cli/terminal_texts.h"
 #include "link/device_link.h"
 #include "platform/web/page.h"
+#include "resources/json_string.h"
 #include "resources/page_texts.h"
 #include "resources/resource_ids.h"
 #include "resources/version.h"
@@ -49,19 +50,13 @@ EM_JS(void, JsReady, (), { VelquorPage.ready(); });
 
 // ---- The page's own words -------------------------------------------------------------------
 
-// Appends `text` to `json` as a JSON string.
+// Appends `text` to `json` as a JSON string, cut to fit.
 void AppendJsonString(char* json, size_t capacity, const char* text)
 {
     size_t length = std::strlen(json);
-    auto put = [&](char c) {
+    PutJsonString(text, [&](char c) {
         if (length + 1 < capacity) json[length++] = c;
-    };
-    put('"');
-    for (const char* p = text; *p != '\0'; ++p) {
-        if (*p == '"' || *p == '\\') put('\\');
-        put(*p);
-    }
-    put('"');
+    });
     json[length] = '\0';
 }
 
@@ -160,7 +155,7 @@ int main()
     if (!StartDemo()) SelectHidPlatform(&kWebHidPlatform);
     StartPageRecord();
     SelectUiPlatform(&kWebUi);
-    ResetLinkRecord();
+    ResetLink();
     MainDialogInit(WEB_MAIN_WINDOW);
     JsReady();
 

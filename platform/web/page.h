@@ -53,6 +53,6 @@ int32_t PageShowBox(const char16_t* text, const char16_t* caption, uint32_t flag
 // Hands the page the core's numbers it shares (core_numbers.cpp); the first call of main().
 void SendCoreNumbers();
 
-// Puts the recording HID table (app/record.h) in front of the one selected, for "Save log"
+// Puts the recording HID table (record/recorder.h) in front of the one selected, for "Save log"
 // (record_web.cpp); its text is velquor_record_text().
 void StartPageRecord();

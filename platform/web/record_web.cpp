@@ -4,7 +4,7 @@
 // page.js asks for the text when the button is pressed (velquor_record_text) and downloads it.
 #include <emscripten.h>
 
-#include "app/record.h"
+#include "record/recorder.h"
 #include "link/hid_platform.h"
 #include "platform/web/page.h"
 
@@ -30,12 +30,13 @@ void StartPageRecord()
     static char scenario[512];
     JsUserAgent(agent, sizeof agent);
     bool scenarioGiven = demo && JsScenario(scenario, sizeof scenario);
-    RecordSettings settings = {"page", demo ? "sim" : "webhid", scenarioGiven ? scenario : nullptr, "page", nullptr, agent};
-    StartRecord(edge, settings);
-    SelectHidPlatform(&kRecordHidPlatform);
+    RecorderSettings settings = {RECORD_FRONT_END_PAGE, RecordEdgeName(demo ? RECORD_EDGE_SIM : RECORD_EDGE_WEBHID),
+                                 scenarioGiven ? scenario : nullptr, RECORD_COMMAND_PAGE, nullptr, agent};
+    StartRecorder(edge, settings);
+    SelectHidPlatform(&kRecorderHidPlatform);
 }
 
 extern "C" EMSCRIPTEN_KEEPALIVE const char* velquor_record_text()
 {
-    return RecordText(nullptr);
+    return RecorderText(nullptr);
 }

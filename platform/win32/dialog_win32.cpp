@@ -9,7 +9,7 @@ extern "C" {
 }
 
 #include "app/app.h"
-#include "app/record.h"
+#include "record/recorder.h"
 #include "app/texts.h"
 #include "link/device_link.h"
 #include "platform/win32/display_win32.h"
@@ -299,7 +299,7 @@ void DefaultLogName(wchar_t* name)
 bool WriteLogFile(const wchar_t* path)
 {
     size_t length = 0;
-    const char* text = RecordText(&length);
+    const char* text = RecorderText(&length);
     HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool written = true;
@@ -518,10 +518,10 @@ int RunUpdaterDialog(HINSTANCE instance, const DialogHidEdge& edge, const wchar_
     g_HidEdge = edge;
     g_WindowMark = windowMark;
     // The log of the visit: every report, pause and device change from the start, in memory.
-    StartRecord(edge.Table, {edge.FrontEnd, edge.Edge, edge.Scenario, "window", nullptr, nullptr});
-    KeepRecordWithin(LOG_BOUND_BYTES);
-    SelectHidPlatform(&kRecordHidPlatform);
-    ResetLinkRecord();
+    StartRecorder(edge.Table, {edge.FrontEnd, edge.Edge, edge.Scenario, RECORD_COMMAND_WINDOW, nullptr, nullptr});
+    KeepRecorderWithin(LOG_BOUND_BYTES);
+    SelectHidPlatform(&kRecorderHidPlatform);
+    ResetLink();
     SelectUiPlatform(&kWin32Ui);
     INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr, MainDialogProc, 0);
     EndTaskbarProgress();

@@ -17,7 +17,7 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 struct DialogHidEdge {
     const HidPlatform* Table;
     const char* FrontEnd;  // the log's "front-end": the program's name
-    const char* Edge;      // the log's "edge": "win32", "sim"
+    const char* Edge;      // the log's "edge" (record/record_format.h)
     const char* Scenario;  // the simulated unit's scenario; null on a real edge
     // Makes the edge's waits dispatch window messages: on while the flash commands run and while
     // a unit is looked at, so that the dialog never looks hung.

@@ -6,6 +6,7 @@
 
 #include "platform/win32/dialog_win32.h"
 #include "platform/win32/hid_win32.h"
+#include "record/record_format.h"
 
 namespace {
 
@@ -61,7 +62,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     HANDLE running = CreateMutexW(nullptr, TRUE, kInstanceName);
     if (running != nullptr && GetLastError() == ERROR_ALREADY_EXISTS && !TakeOverFromRunningProgram(running))
         return 0;
-    const DialogHidEdge edge = {&kWin32HidPlatform, "VelquorUpdater", "win32", nullptr, SetHidWaitsPumpMessages,
+    const DialogHidEdge edge = {&kWin32HidPlatform, RECORD_FRONT_END_WINDOW, RecordEdgeName(RECORD_EDGE_WIN32), nullptr,
+                                SetHidWaitsPumpMessages,
                                 SetHidWaitsCutShort};
     return RunUpdaterDialog(instance, edge, kWindowMark);
 }

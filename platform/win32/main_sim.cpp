@@ -12,6 +12,7 @@
 
 #include "platform/win32/dialog_win32.h"
 #include "platform/win32/taskbar_win32.h"
+#include "record/record_format.h"
 #include "sim/sim_unit.h"
 
 namespace {
@@ -45,7 +46,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         }
         SetTaskbarObserver(LogTaskbarChange);
     }
-    const DialogHidEdge edge = {&kSimHidPlatform, "VelquorUpdaterSim", "sim", scenario != nullptr ? scenario : "",
+    const DialogHidEdge edge = {&kSimHidPlatform, RECORD_FRONT_END_WINDOW_SIM, RecordEdgeName(RECORD_EDGE_SIM),
+                                scenario != nullptr ? scenario : "",
                                 nullptr, nullptr};
     int result = RunUpdaterDialog(instance, edge, nullptr);
     if (g_TaskbarLog != nullptr) std::fclose(g_TaskbarLog);

@@ -18,6 +18,7 @@ extern "C" {
 
 #include "cli/native_hid.h"
 #include "platform/win32/hid_win32.h"
+#include "record/record_format.h"
 
 namespace {
 
@@ -186,7 +187,7 @@ const DeviceEvents kWindowsDeviceEvents = {OpenEvents, WaitEvent, CloseEvents};
 const HidPlatform* NativeHidPlatform() { return &kWin32HidPlatform; }
 
 // Windows' HID stack hands out no report descriptor: the record has none.
-NativeRecordFacts NativeRecordEdge() { return {"win32", nullptr}; }
+NativeRecordFacts NativeRecordEdge() { return {RecordEdgeName(RECORD_EDGE_WIN32), nullptr}; }
 
 // Windows gives every user access to a programming unit: no rule to install, no node refused.
 const char* UnitRefusedByPermission() { return nullptr; }

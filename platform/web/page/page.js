@@ -9,12 +9,12 @@
 'use strict';
 
 const VelquorPage = (() => {
-  const UNIT_FILTERS = [{ vendorId: 0x21b8, productId: 1 }, { vendorId: 0x21b8, productId: 2 }];
   // Input reports kept for a reader, as a HID stack keeps them; the oldest goes first.
   const QUEUE_LIMIT = 64;
   // The core's numbers, as the updater gives them when it starts (platform/web/core_numbers.cpp
   // reads them off its headers): event kinds, box flags and answers, the Windows error codes
-  // its edges use (so that a failure box reads as it does in the window), control ids.
+  // its edges use (so that a failure box reads as it does in the window), the programming
+  // units' ids the chooser offers, control ids.
   let core = null;
   const controlNames = new Map();
   function setCoreNumbers(numbers) {
@@ -368,7 +368,7 @@ const VelquorPage = (() => {
   async function connectUnit() {
     let devices = [];
     try {
-      devices = await hid.requestDevice({ filters: UNIT_FILTERS });
+      devices = await hid.requestDevice({ filters: core.units });
     } catch (e) {
       devices = [];
     }

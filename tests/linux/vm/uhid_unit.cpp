@@ -28,6 +28,7 @@
 
 #include "link/device_link.h"
 #include "link/flash_commands.h"
+#include "link/request_steps.h"
 #include "sim/sim_unit.h"
 
 namespace {
@@ -169,18 +170,8 @@ uint32_t g_LastCount = 0;
 const char* RequestName(const uint8_t* request, uint32_t size)
 {
     if (size < 4) return "short";
-    switch (request[1]) {
-    case CMD_GET_STATUS: return "status";
-    case CMD_READ_MEMORY: return "memread";
-    case CMD_READ_CONTROLLER_INFO: return "info";
-    case CMD_GET_CONTROLLER_IDENTITY: return "identity";
-    case CMD_SYSTEM_LOCK: return request[3] == 0 ? "unlock" : "lock";
-    case CMD_WRITE_PROTECT: return request[3] == 0 ? "protect-off" : "protect-on";
-    case CMD_ERASE_FIRMWARE: return "erase";
-    case CMD_SET_WRITE_ADDRESS: return "address";
-    case CMD_WRITE_DATA: return "block";
-    default: return "other";
-    }
+    RequestStep step = RequestStepOf(request, size);
+    return step == REQUEST_STEP_UNKNOWN ? "other" : RequestStepText(step);
 }
 
 // Ends the run of equal requests in g_Order (cut with "..." when it does not fit).
@@ -260,7 +251,7 @@ void Serve(PluggedDevice* device, uint32_t* requests, uint32_t* replies)
     if (!g_Numbered && event.u.output.size > 0 && event.u.output.data[0] == 0) event.u.output.data[0] = REPORT_ID_REQUEST;
     if (!sim.WriteReport(device->Handle, event.u.output.data, event.u.output.size, 0)) {
         // Pulled out: the kernel removes the device and its node.
-        if (sim.LastError() == SIM_ERROR_DEVICE_NOT_CONNECTED) Unplug(device);
+        if (sim.LastError() == SYSTEM_ERROR_DEVICE_NOT_CONNECTED) Unplug(device);
         return;
     }
     // Everything the request made the unit queue goes out, in order: its reply, and a report
@@ -270,7 +261,7 @@ void Serve(PluggedDevice* device, uint32_t* requests, uint32_t* replies)
     for (uint32_t taken = 0; taken < MAX_INPUT_PER_REQUEST; ++taken) {
         reply[0] = REPORT_ID_REPLY;
         if (!sim.ReadReport(device->Handle, reply, device->InputLength, 0)) {
-            if (sim.LastError() == SIM_ERROR_GEN_FAILURE) continue;
+            if (sim.LastError() == SYSTEM_ERROR_GEN_FAILURE) continue;
             break;
         }
         if (SendInput(device, reply) && device->IsUnit) ++*replies;

@@ -303,7 +303,7 @@ DWORD WINAPI ServeReports(void* context)
         for (uint32_t taken = 0; pushed && taken < kMaxReportsPerRequest && inputLength <= VUNIT_MAX_REPORT; ++taken) {
             uint8_t reply[VUNIT_MAX_REPORT] = {};
             if (!sim.ReadReport(server->SimUnit, reply, inputLength, 0)) {
-                if (sim.LastError() == SIM_ERROR_TIMEOUT) break;
+                if (sim.LastError() == SYSTEM_ERROR_TIMEOUT) break;
                 continue;
             }
             pushed = PushInput(server, reply, inputLength);

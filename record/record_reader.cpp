@@ -1,5 +1,5 @@
 // The record reader: the header in its order, then one event per line.
-#include "replay/record_reader.h"
+#include "record/record_reader.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -7,7 +7,6 @@
 #include <new>
 
 #include "link/device_link.h"
-#include "link/flash_commands.h"
 
 namespace {
 
@@ -21,7 +20,7 @@ struct Cursor {
 };
 
 struct Parser {
-    Record* Out;
+    ParsedRecord* Out;
     uint32_t Line;
     uint32_t EventCapacity;
     uint32_t ByteCount, ByteCapacity;
@@ -141,7 +140,7 @@ bool Bytes(Parser* p, Cursor* c, uint32_t* at, uint32_t* count)
         Cursor before = *c;
         Cursor word = Word(c);
         if (AtEnd(word)) return true;
-        if (WordIs(word, "failed")) {
+        if (WordIs(word, RECORD_FAILED)) {
             *c = before;
             return true;
         }
@@ -158,7 +157,7 @@ bool Failure(Parser* p, Cursor* c, RecordEvent* event)
 {
     Cursor word = Word(c);
     if (AtEnd(word)) return true;
-    if (!WordIs(word, "failed")) return Fail(p, "expected 'failed' or the end of the line", word);
+    if (!WordIs(word, RECORD_FAILED)) return Fail(p, "expected 'failed' or the end of the line", word);
     Cursor code = Word(c);
     if (!ErrorCode(code, &event->Error)) return Fail(p, "expected the last error after 'failed' (0x and 8 hex digits)", code);
     event->Failed = true;
@@ -175,8 +174,9 @@ bool NothingMore(Parser* p, Cursor* c)
 
 // The header, one key per line in this order; scenario, browser and descriptor may be left out.
 enum HeaderKey { KEY_VERSION, KEY_UPDATER, KEY_FIRMWARE, KEY_FRONT_END, KEY_EDGE, KEY_SCENARIO, KEY_COMMAND, KEY_BROWSER, KEY_UNIT, KEY_DESCRIPTOR, KEY_BODY };
-const char* const kKeyNames[] = {"velquor-record", "updater", "firmware", "front-end", "edge",
-                                 "scenario", "command", "browser", "unit", "descriptor"};
+const char* const kKeyNames[] = {RECORD_KEY_FORMAT, RECORD_KEY_UPDATER, RECORD_KEY_FIRMWARE, RECORD_KEY_FRONT_END,
+                                 RECORD_KEY_EDGE,   RECORD_KEY_SCENARIO, RECORD_KEY_COMMAND,  RECORD_KEY_BROWSER,
+                                 RECORD_KEY_UNIT,   RECORD_KEY_DESCRIPTOR};
 const char* const kExpected[] = {
     "expected 'velquor-record 1' (this is no record)", "expected 'updater <version>'",
     "expected 'firmware <version>'", "expected 'front-end <name>'",
@@ -186,9 +186,9 @@ const char* const kExpected[] = {
 
 bool ParseUnit(Parser* p, Cursor c, Cursor line)
 {
-    Record* r = p->Out;
+    ParsedRecord* r = p->Out;
     Cursor ids = Word(&c);
-    if (WordIs(ids, "none")) {
+    if (WordIs(ids, RECORD_UNIT_NONE)) {
         r->HasUnit = false;
         return NothingMore(p, &c);
     }
@@ -199,7 +199,7 @@ bool ParseUnit(Parser* p, Cursor c, Cursor line)
         return Fail(p, kExpected[KEY_UNIT], line);
     uint64_t input = 0, output = 0;
     Cursor w1 = Word(&c), n1 = Word(&c), w2 = Word(&c), n2 = Word(&c);
-    if (!WordIs(w1, "input") || !Decimal(n1, 65535, &input) || input == 0 || !WordIs(w2, "output") ||
+    if (!WordIs(w1, RECORD_UNIT_INPUT) || !Decimal(n1, 65535, &input) || input == 0 || !WordIs(w2, RECORD_UNIT_OUTPUT) ||
         !Decimal(n2, 65535, &output) || output == 0)
         return Fail(p, kExpected[KEY_UNIT], line);
     r->HasUnit = true;
@@ -213,7 +213,7 @@ bool ParseUnit(Parser* p, Cursor c, Cursor line)
 // One header line; *key is the key expected next and moves on.
 bool ParseHeaderLine(Parser* p, Cursor line, HeaderKey* key)
 {
-    Record* r = p->Out;
+    ParsedRecord* r = p->Out;
     Cursor c = line;
     Cursor word = Word(&c);
     if (*key == KEY_VERSION) {
@@ -232,9 +232,9 @@ bool ParseHeaderLine(Parser* p, Cursor line, HeaderKey* key)
         return NothingMore(p, &c);
     }
     // Keys that may be left out: the scenario (edges other than sim) and the descriptor.
-    if (*key == KEY_SCENARIO && !WordIs(word, "scenario")) *key = KEY_COMMAND;
-    if (*key == KEY_BROWSER && !WordIs(word, "browser")) *key = KEY_UNIT;
-    if (*key == KEY_DESCRIPTOR && !WordIs(word, "descriptor")) {
+    if (*key == KEY_SCENARIO && !WordIs(word, RECORD_KEY_SCENARIO)) *key = KEY_COMMAND;
+    if (*key == KEY_BROWSER && !WordIs(word, RECORD_KEY_BROWSER)) *key = KEY_UNIT;
+    if (*key == KEY_DESCRIPTOR && !WordIs(word, RECORD_KEY_DESCRIPTOR)) {
         *key = KEY_BODY;
         return true;  // the caller parses the line as the first event
     }
@@ -255,10 +255,9 @@ bool ParseHeaderLine(Parser* p, Cursor line, HeaderKey* key)
     }
     case KEY_EDGE: {
         Cursor name = Word(&c);
-        static const char* const kEdges[] = {"hidraw", "win32", "webhid", "sim"};
         bool known = false;
-        for (uint32_t i = 0; i < 4; ++i) {
-            if (WordIs(name, kEdges[i])) {
+        for (uint32_t i = 0; i < RECORD_EDGE_COUNT; ++i) {
+            if (WordIs(name, RECORD_EDGE_NAMES[i])) {
                 r->Edge = static_cast<RecordEdge>(i);
                 known = true;
             }
@@ -295,7 +294,7 @@ bool ParseHeaderLine(Parser* p, Cursor line, HeaderKey* key)
 
 bool ParseEventLine(Parser* p, Cursor line)
 {
-    Record* r = p->Out;
+    ParsedRecord* r = p->Out;
     Cursor c = line;
     RecordEvent event = {};
     event.Line = p->Line;
@@ -310,33 +309,33 @@ bool ParseEventLine(Parser* p, Cursor line)
         return false;
     }
     Cursor what = Word(&c);
-    if (WordIs(what, ">") || WordIs(what, "<")) {
-        event.Kind = WordIs(what, ">") ? RECORD_WRITE : RECORD_READ;
+    if (WordIs(what, RECORD_WRITTEN) || WordIs(what, RECORD_READ)) {
+        event.Kind = WordIs(what, RECORD_WRITTEN) ? RECORD_WRITE_EVENT : RECORD_READ_EVENT;
         if (!r->HasUnit) return FailPlain(p, "a report, but the header says 'unit none'");
         if (!Bytes(p, &c, &event.BytesAt, &event.ByteCount) || !Failure(p, &c, &event)) return false;
-        uint32_t expected = event.Kind == RECORD_WRITE ? r->OutputLength : r->InputLength;
-        bool bytesExpected = event.Kind == RECORD_WRITE || !event.Failed;
+        uint32_t expected = event.Kind == RECORD_WRITE_EVENT ? r->OutputLength : r->InputLength;
+        bool bytesExpected = event.Kind == RECORD_WRITE_EVENT || !event.Failed;
         if (bytesExpected && event.ByteCount != expected) {
             std::snprintf(p->Error, p->ErrorCapacity, "line %u: a report of %u bytes; the unit's %s reports have %u",
-                          p->Line, event.ByteCount, event.Kind == RECORD_WRITE ? "output" : "input", expected);
+                          p->Line, event.ByteCount, event.Kind == RECORD_WRITE_EVENT ? "output" : "input", expected);
             return false;
         }
         if (!bytesExpected && event.ByteCount != 0) return FailPlain(p, "a failed read with bytes");
-    } else if (WordIs(what, "pause")) {
-        event.Kind = RECORD_PAUSE;
+    } else if (WordIs(what, RECORD_PAUSE)) {
+        event.Kind = RECORD_PAUSE_EVENT;
         uint64_t ms = 0;
         Cursor number = Word(&c);
         if (!Decimal(number, 0xFFFFFFFFu, &ms)) return Fail(p, "expected the pause's milliseconds", number);
         event.Pause = static_cast<uint32_t>(ms);
         if (!NothingMore(p, &c)) return false;
-    } else if (WordIs(what, "arrival") || WordIs(what, "removal")) {
-        event.Kind = WordIs(what, "arrival") ? RECORD_ARRIVAL : RECORD_REMOVAL;
+    } else if (WordIs(what, RECORD_ARRIVAL) || WordIs(what, RECORD_REMOVAL)) {
+        event.Kind = WordIs(what, RECORD_ARRIVAL) ? RECORD_ARRIVAL_EVENT : RECORD_REMOVAL_EVENT;
         if (!NothingMore(p, &c)) return false;
-    } else if (WordIs(what, "outcome")) {
-        event.Kind = RECORD_OUTCOME;
+    } else if (WordIs(what, RECORD_OUTCOME)) {
+        event.Kind = RECORD_OUTCOME_EVENT;
         Cursor rest = c;
         Cursor first = Word(&rest);
-        if (!WordIs(first, "success") && !WordIs(first, "failure") && !WordIs(first, "declined"))
+        if (!WordIs(first, RECORD_SUCCESS) && !WordIs(first, RECORD_FAILURE) && !WordIs(first, RECORD_DECLINED))
             return Fail(p, "expected 'success', 'failure' or 'declined' after 'outcome'", first);
         event.TextAt = KeepText(p, c);
     } else {
@@ -348,7 +347,7 @@ bool ParseEventLine(Parser* p, Cursor line)
 
 }  // namespace
 
-void FreeRecord(Record* record)
+void FreeParsedRecord(ParsedRecord* record)
 {
     delete[] record->Events;
     delete[] record->Bytes;
@@ -356,7 +355,7 @@ void FreeRecord(Record* record)
     std::memset(record, 0, sizeof *record);
 }
 
-int32_t ParseRecord(const char* text, uint32_t size, Record* record, char* error, uint32_t errorCapacity)
+int32_t ParseRecord(const char* text, uint32_t size, ParsedRecord* record, char* error, uint32_t errorCapacity)
 {
     std::memset(record, 0, sizeof *record);
     if (errorCapacity > 0) error[0] = '\0';
@@ -368,7 +367,7 @@ int32_t ParseRecord(const char* text, uint32_t size, Record* record, char* error
     record->Bytes = new (std::nothrow) uint8_t[p.ByteCapacity];
     record->Text = new (std::nothrow) char[p.TextCapacity];
     if (record->Events == nullptr || record->Bytes == nullptr || record->Text == nullptr) {
-        FreeRecord(record);
+        FreeParsedRecord(record);
         std::snprintf(error, errorCapacity, "the record is too large to be read");
         return -1;
     }
@@ -410,13 +409,13 @@ int32_t ParseRecord(const char* text, uint32_t size, Record* record, char* error
         ok = false;
     }
     if (!ok) {
-        FreeRecord(record);
+        FreeParsedRecord(record);
         return -1;
     }
     return 0;
 }
 
-int32_t ReadRecordFile(const char* path, Record* record, char* error, uint32_t errorCapacity)
+int32_t ReadRecordFile(const char* path, ParsedRecord* record, char* error, uint32_t errorCapacity)
 {
     std::memset(record, 0, sizeof *record);
     std::FILE* file = std::fopen(path, "rb");
@@ -461,21 +460,4 @@ int32_t ReadRecordFile(const char* path, Record* record, char* error, uint32_t e
     delete[] text;
     if (result != 0) std::snprintf(error, errorCapacity, "%s: %s", path, message);
     return result;
-}
-
-const char* RequestStepName(const uint8_t* request, uint32_t length)
-{
-    if (length < 4) return "unknown";
-    switch (request[1]) {
-    case CMD_GET_STATUS: return "status";
-    case CMD_READ_MEMORY: return "memread";
-    case CMD_READ_CONTROLLER_INFO: return "info";
-    case CMD_GET_CONTROLLER_IDENTITY: return "identity";
-    case CMD_SYSTEM_LOCK: return request[3] == 0 ? "unlock" : "lock";
-    case CMD_WRITE_PROTECT: return request[3] == 0 ? "protect-off" : "protect-on";
-    case CMD_ERASE_FIRMWARE: return "erase";
-    case CMD_SET_WRITE_ADDRESS: return "address";
-    case CMD_WRITE_DATA: return "block";
-    default: return "unknown";
-    }
 }

@@ -1,10 +1,12 @@
-// A record of what the programming unit said: every report written and read with its time, every
-// pause the program asked for, arrivals, removals and how an update ended, behind a header that
-// names the updater, the front end, the HID edge, the command and the unit. A modeller sends it
-// when something failed; a maintainer replays it as the unit (velquor-flash --replay).
+// The recorder: it keeps a record of what the programming unit said: every report written and
+// read with its time, every pause the program asked for, arrivals, removals and how an update
+// ended, behind a header that names the updater, the front end, the HID edge, the command and the
+// unit. A modeller sends the record when something failed; a maintainer replays it as the unit
+// (velquor-flash --replay, record/replay_unit.h).
 //
 // The recorder is a HID table that forwards every call unchanged to another one and keeps the
-// record in memory. The text, version 1 (LF line ends; a reader takes CR LF too):
+// record in memory. The text, version 1 (LF line ends; a reader takes CR LF too; the words are
+// record/record_format.h's):
 //
 //   velquor-record 1
 //   updater 2.0.0
@@ -33,15 +35,14 @@
 #include <cstdint>
 
 #include "link/hid_platform.h"
+#include "record/record_format.h"
 #include "update/update.h"
 
-constexpr uint32_t RECORD_FORMAT_VERSION = 1;
-
-struct RecordSettings {
-    const char* FrontEnd;  // "velquor-flash", "velquor-flash.exe", "page"
-    const char* Edge;      // "hidraw", "win32", "webhid", "sim"
+struct RecorderSettings {
+    const char* FrontEnd;  // RECORD_FRONT_END_...
+    const char* Edge;      // RecordEdgeName(...)
     const char* Scenario;  // the simulated unit's scenario; nullptr on a real edge
-    const char* Command;   // the command run ("update", "status", ...; the page: "page")
+    const char* Command;   // the command run ("update", "status", ...; a visit: RECORD_COMMAND_...)
     // Reads the report descriptor of an open interface where the edge can: its length in bytes
     // (at most `capacity`), 0 when it can't. nullptr for an edge that never can.
     uint32_t (*ReadDescriptor)(PlatformHandle handle, uint8_t* descriptor, uint32_t capacity);
@@ -50,17 +51,17 @@ struct RecordSettings {
     const char* Browser;
 };
 
-// Makes kRecordHidPlatform forward to `forwarded` and starts an empty record; the time count
-// starts now. Select kRecordHidPlatform afterwards.
-void StartRecord(const HidPlatform* forwarded, const RecordSettings& settings);
+// Makes kRecorderHidPlatform forward to `forwarded` and starts an empty record; the time count
+// starts now. Select kRecorderHidPlatform afterwards.
+void StartRecorder(const HidPlatform* forwarded, const RecorderSettings& settings);
 
-extern const HidPlatform kRecordHidPlatform;
+extern const HidPlatform kRecorderHidPlatform;
 
 // Ends the record: nothing more is kept, the table still forwards, the text stays to be read.
-void StopRecord();
+void StopRecorder();
 
 // Forgets every event and the unit, and starts the time count anew; the header's other lines stay.
-void RestartRecord();
+void RestartRecorder();
 
 // Keeps the record in memory within about `bytes` (0, the default: no bound), for a program
 // that may run for a long visit: when a look at a unit (a discovery, with the arrival that
@@ -68,7 +69,7 @@ void RestartRecord();
 // what followed it (its update, the unit's removal), until it is within the bound again. The
 // last three updates and the looks that led to them are always kept, whatever their size. The
 // text then says, as a note after the header, how many lines of how long a start were left out.
-void KeepRecordWithin(size_t bytes);
+void KeepRecorderWithin(size_t bytes);
 
 // What the core learns outside the HID table: a device came or went. Without a record being
 // made, this and RecordUpdateOutcome do nothing.
@@ -78,7 +79,4 @@ void RecordDeviceEvent(bool arrival);
 void RecordUpdateOutcome(const UpdateOutcome& outcome);
 
 // The whole record as text, ending in a line end. Valid until the next call into the recorder.
-const char* RecordText(size_t* length);
-
-// The name an outcome line gives a failed step ("block", "protect-off", ...).
-const char* RecordStepName(UpdateStep step);
+const char* RecorderText(size_t* length);

@@ -1,12 +1,15 @@
 // The replaying unit (see replay_unit.h). Calls the record does not hold (the interface list,
 // opening, ids, report lengths, the claim, discarding input) are answered from the header and
 // from whether the unit is present; writes and reads follow the record's events in order.
-#include "replay/replay_unit.h"
+#include "record/replay_unit.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <thread>
+
+#include "link/request_steps.h"
+#include "link/system_errors.h"
 
 namespace {
 
@@ -15,16 +18,13 @@ constexpr InterfaceList REPLAY_LIST = 0x5E5E;
 constexpr PlatformHandle REPLAY_HANDLE = 0x5E;
 const char16_t kUnitPath[] = u"replay";
 
-// Last errors of calls the record does not hold (Windows values, as the simulated unit gives).
-constexpr uint32_t ERROR_FILE_NOT_FOUND_ = 2;
-constexpr uint32_t ERROR_INVALID_HANDLE_ = 6;
-// The code with which each edge reports a unit that went away: ENODEV on hidraw, the Windows
-// code elsewhere (WebHID's page uses it too).
+// The code with which hidraw reports a unit that went away (ENODEV); the other edges report
+// SYSTEM_ERROR_DEVICE_NOT_CONNECTED. The calls the record does not hold fail with the codes of
+// link/system_errors.h, as the simulated unit's do.
 constexpr uint32_t GONE_HIDRAW = 19;
-constexpr uint32_t GONE_WINDOWS = 1167;
 
 struct Replay {
-    const Record* Source;
+    const ParsedRecord* Source;
     uint32_t Next;             // the next event to be met
     uint32_t NextOutcome;      // the next outcome to be told (outcomes are met apart from the traffic)
     uint32_t Requests;         // requests met so far
@@ -87,12 +87,12 @@ const uint8_t* BytesOf(const RecordEvent& event) { return g_Replay.Source->Bytes
 // next write or read; the record's event count when none is left.
 uint32_t NextExchange()
 {
-    const Record* record = g_Replay.Source;
+    const ParsedRecord* record = g_Replay.Source;
     while (g_Replay.Next < record->EventCount) {
         const RecordEvent& event = EventAt(g_Replay.Next);
-        if (event.Kind == RECORD_WRITE || event.Kind == RECORD_READ) break;
-        if (event.Kind == RECORD_ARRIVAL) g_Replay.Present = true;
-        if (event.Kind == RECORD_REMOVAL) g_Replay.Present = false;
+        if (event.Kind == RECORD_WRITE_EVENT || event.Kind == RECORD_READ_EVENT) break;
+        if (event.Kind == RECORD_ARRIVAL_EVENT) g_Replay.Present = true;
+        if (event.Kind == RECORD_REMOVAL_EVENT) g_Replay.Present = false;
         ++g_Replay.Next;
     }
     return g_Replay.Next;
@@ -101,18 +101,18 @@ uint32_t NextExchange()
 // The line the record ends with, for messages about its end.
 uint32_t LastLine()
 {
-    const Record* record = g_Replay.Source;
+    const ParsedRecord* record = g_Replay.Source;
     return record->EventCount == 0 ? 0 : record->Events[record->EventCount - 1].Line;
 }
 
 // "block #7" or "erase": the step of a request, numbered among the blocks for a data block.
 void StepText(const uint8_t* request, uint32_t length, uint32_t blockNumber, char* text, uint32_t capacity)
 {
-    const char* step = RequestStepName(request, length);
-    if (std::strcmp(step, "block") == 0) {
-        std::snprintf(text, capacity, "block #%u", blockNumber);
+    RequestStep step = RequestStepOf(request, length);
+    if (step == REQUEST_STEP_BLOCK) {
+        std::snprintf(text, capacity, "%s #%u", RequestStepText(step), blockNumber);
     } else {
-        std::snprintf(text, capacity, "%s", step);
+        std::snprintf(text, capacity, "%s", RequestStepText(step));
     }
 }
 
@@ -123,9 +123,9 @@ void CountBefore(uint32_t index, uint32_t* requests, uint32_t* blocks)
     *blocks = g_Replay.Blocks;
     for (uint32_t i = g_Replay.Next; i < index; ++i) {
         const RecordEvent& event = EventAt(i);
-        if (event.Kind != RECORD_WRITE) continue;
+        if (event.Kind != RECORD_WRITE_EVENT) continue;
         ++*requests;
-        if (std::strcmp(RequestStepName(BytesOf(event), event.ByteCount), "block") == 0) ++*blocks;
+        if (RequestStepOf(BytesOf(event), event.ByteCount) == REQUEST_STEP_BLOCK) ++*blocks;
     }
 }
 
@@ -137,13 +137,13 @@ void DescribeEvent(uint32_t index, char* text, uint32_t capacity)
         return;
     }
     const RecordEvent& event = EventAt(index);
-    if (event.Kind == RECORD_WRITE) {
+    if (event.Kind == RECORD_WRITE_EVENT) {
         uint32_t requests = 0, blocks = 0;
         CountBefore(index, &requests, &blocks);
         char step[32];
         StepText(BytesOf(event), event.ByteCount, blocks + 1, step, sizeof step);
         std::snprintf(text, capacity, "request #%u (line %u, step %s)", requests + 1, event.Line, step);
-    } else if (event.Kind == RECORD_READ) {
+    } else if (event.Kind == RECORD_READ_EVENT) {
         std::snprintf(text, capacity, "a reply (line %u)", event.Line);
     } else {
         std::snprintf(text, capacity, "the outcome '%s' (line %u)", g_Replay.Source->Text + event.TextAt, event.Line);
@@ -195,7 +195,7 @@ bool IsUnitPath(const char16_t* path)
 PlatformHandle ReplayOpen(const char16_t* path)
 {
     if (!IsUnitPath(path) || !UnitListed()) {
-        Fail(ERROR_FILE_NOT_FOUND_);
+        Fail(SYSTEM_ERROR_FILE_NOT_FOUND);
         return INVALID_PLATFORM_HANDLE;
     }
     Succeed();
@@ -204,7 +204,7 @@ PlatformHandle ReplayOpen(const char16_t* path)
 
 bool ReplayGetIds(PlatformHandle handle, uint16_t* vendorId, uint16_t* productId)
 {
-    if (handle != REPLAY_HANDLE || vendorId == nullptr || productId == nullptr) return Fail(ERROR_INVALID_HANDLE_);
+    if (handle != REPLAY_HANDLE || vendorId == nullptr || productId == nullptr) return Fail(SYSTEM_ERROR_INVALID_HANDLE);
     if (!g_Replay.Present) return Fail(g_Replay.GoneError);
     *vendorId = g_Replay.Source->VendorId;
     *productId = g_Replay.Source->ProductId;
@@ -213,18 +213,18 @@ bool ReplayGetIds(PlatformHandle handle, uint16_t* vendorId, uint16_t* productId
 
 bool ReplayGetReportLengths(PlatformHandle handle, uint16_t* inputLength, uint16_t* outputLength)
 {
-    if (handle != REPLAY_HANDLE || inputLength == nullptr || outputLength == nullptr) return Fail(ERROR_INVALID_HANDLE_);
+    if (handle != REPLAY_HANDLE || inputLength == nullptr || outputLength == nullptr) return Fail(SYSTEM_ERROR_INVALID_HANDLE);
     if (!g_Replay.Present) return Fail(g_Replay.GoneError);
     *inputLength = g_Replay.Source->InputLength;
     *outputLength = g_Replay.Source->OutputLength;
     return Succeed();
 }
 
-bool ReplayClaim(PlatformHandle handle) { return handle == REPLAY_HANDLE ? Succeed() : Fail(ERROR_INVALID_HANDLE_); }
+bool ReplayClaim(PlatformHandle handle) { return handle == REPLAY_HANDLE ? Succeed() : Fail(SYSTEM_ERROR_INVALID_HANDLE); }
 
 bool ReplayDiscardInput(PlatformHandle handle)
 {
-    if (handle != REPLAY_HANDLE) return Fail(ERROR_INVALID_HANDLE_);
+    if (handle != REPLAY_HANDLE) return Fail(SYSTEM_ERROR_INVALID_HANDLE);
     // The unit goes away where the record says so, before the next exchange.
     NextExchange();
     return g_Replay.Present ? Succeed() : Fail(g_Replay.GoneError);
@@ -232,15 +232,15 @@ bool ReplayDiscardInput(PlatformHandle handle)
 
 bool ReplayWriteReport(PlatformHandle handle, const uint8_t* report, uint32_t length, uint32_t)
 {
-    if (handle != REPLAY_HANDLE || report == nullptr) return Fail(ERROR_INVALID_HANDLE_);
+    if (handle != REPLAY_HANDLE || report == nullptr) return Fail(SYSTEM_ERROR_INVALID_HANDLE);
     if (g_Replay.Stopped) return Fail(g_Replay.GoneError);
     uint32_t index = NextExchange();
     char step[32];
     uint32_t requests = 0, blocks = 0;
     CountBefore(index, &requests, &blocks);
-    bool isBlock = std::strcmp(RequestStepName(report, length), "block") == 0;
+    bool isBlock = RequestStepOf(report, length) == REQUEST_STEP_BLOCK;
     StepText(report, length, blocks + (isBlock ? 1 : 0), step, sizeof step);
-    if (index >= g_Replay.Source->EventCount || EventAt(index).Kind != RECORD_WRITE) {
+    if (index >= g_Replay.Source->EventCount || EventAt(index).Kind != RECORD_WRITE_EVENT) {
         char held[160];
         DescribeEvent(index, held, sizeof held);
         std::snprintf(g_Replay.Message, MESSAGE_SIZE,
@@ -280,10 +280,10 @@ bool ReplayWriteReport(PlatformHandle handle, const uint8_t* report, uint32_t le
 
 bool ReplayReadReport(PlatformHandle handle, uint8_t* report, uint32_t length, uint32_t timeoutMs)
 {
-    if (handle != REPLAY_HANDLE || report == nullptr) return Fail(ERROR_INVALID_HANDLE_);
+    if (handle != REPLAY_HANDLE || report == nullptr) return Fail(SYSTEM_ERROR_INVALID_HANDLE);
     if (g_Replay.Stopped) return Fail(g_Replay.GoneError);
     uint32_t index = NextExchange();
-    if (index >= g_Replay.Source->EventCount || EventAt(index).Kind != RECORD_READ) {
+    if (index >= g_Replay.Source->EventCount || EventAt(index).Kind != RECORD_READ_EVENT) {
         char held[160];
         DescribeEvent(index, held, sizeof held);
         std::snprintf(g_Replay.Message, MESSAGE_SIZE,
@@ -322,19 +322,19 @@ const HidPlatform kReplayHidPlatform = {
     ReplayLastError,         ReplayMilliseconds,     ReplayIsSimulation,
 };
 
-void StartReplay(const Record* record, bool realtime)
+void StartReplay(const ParsedRecord* record, bool realtime)
 {
     g_Replay = {};
     g_Replay.Source = record;
     g_Replay.Present = true;
     g_Replay.Realtime = realtime;
     g_Replay.RealBase = std::chrono::steady_clock::now();
-    g_Replay.GoneError = record->Edge == RECORD_EDGE_HIDRAW ? GONE_HIDRAW : GONE_WINDOWS;
+    g_Replay.GoneError = record->Edge == RECORD_EDGE_HIDRAW ? GONE_HIDRAW : SYSTEM_ERROR_DEVICE_NOT_CONNECTED;
     // A record that begins with the unit's arrival (watch started before it was plugged in)
     // begins without it.
     uint32_t first = 0;
-    while (first < record->EventCount && record->Events[first].Kind == RECORD_PAUSE) ++first;
-    if (first < record->EventCount && record->Events[first].Kind == RECORD_ARRIVAL) g_Replay.Present = false;
+    while (first < record->EventCount && record->Events[first].Kind == RECORD_PAUSE_EVENT) ++first;
+    if (first < record->EventCount && record->Events[first].Kind == RECORD_ARRIVAL_EVENT) g_Replay.Present = false;
 }
 
 void SetReplayStopHook(void (*stop)(const char* message)) { g_StopHook = stop; }
@@ -342,8 +342,8 @@ void SetReplayStopHook(void (*stop)(const char* message)) { g_StopHook = stop; }
 // The next outcome of the record not told yet; the event count when none is left.
 uint32_t NextOutcome()
 {
-    const Record* record = g_Replay.Source;
-    while (g_Replay.NextOutcome < record->EventCount && EventAt(g_Replay.NextOutcome).Kind != RECORD_OUTCOME)
+    const ParsedRecord* record = g_Replay.Source;
+    while (g_Replay.NextOutcome < record->EventCount && EventAt(g_Replay.NextOutcome).Kind != RECORD_OUTCOME_EVENT)
         ++g_Replay.NextOutcome;
     return g_Replay.NextOutcome;
 }
@@ -384,15 +384,15 @@ bool ReplayEnd()
 int32_t ReplayNextDeviceEvent(bool* arrived)
 {
     if (g_Replay.Stopped) return 0;
-    const Record* record = g_Replay.Source;
+    const ParsedRecord* record = g_Replay.Source;
     while (g_Replay.Next < record->EventCount &&
-           (EventAt(g_Replay.Next).Kind == RECORD_PAUSE || EventAt(g_Replay.Next).Kind == RECORD_OUTCOME))
+           (EventAt(g_Replay.Next).Kind == RECORD_PAUSE_EVENT || EventAt(g_Replay.Next).Kind == RECORD_OUTCOME_EVENT))
         ++g_Replay.Next;
     if (g_Replay.Next >= record->EventCount) return 0;
     const RecordEvent& event = EventAt(g_Replay.Next);
-    if (event.Kind != RECORD_ARRIVAL && event.Kind != RECORD_REMOVAL) return 0;
+    if (event.Kind != RECORD_ARRIVAL_EVENT && event.Kind != RECORD_REMOVAL_EVENT) return 0;
     ++g_Replay.Next;
-    *arrived = event.Kind == RECORD_ARRIVAL;
+    *arrived = event.Kind == RECORD_ARRIVAL_EVENT;
     g_Replay.Present = *arrived;
     ReachTimeOf(event, 1000);
     return 1;

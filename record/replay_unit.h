@@ -1,4 +1,4 @@
-// The replaying unit: a HID table that presents a record (replay/record_reader.h) as the one
+// The replaying unit: a HID table that presents a record (record/record_reader.h) as the one
 // programming unit, with the record's ids and report lengths. Every report written must equal
 // the record's next request byte for byte, in order, and gets the reply recorded after it; a read
 // that failed or timed out in the record fails again with the recorded error; a write or read
@@ -17,13 +17,13 @@
 #include <cstdint>
 
 #include "link/hid_platform.h"
-#include "replay/record_reader.h"
+#include "record/record_reader.h"
 
 extern const HidPlatform kReplayHidPlatform;
 
 // Makes kReplayHidPlatform present `record` (kept by the caller for as long as the replay runs);
 // the clock starts at 0. `realtime`: pauses and replies take the time they took in the record.
-void StartReplay(const Record* record, bool realtime);
+void StartReplay(const ParsedRecord* record, bool realtime);
 
 // Called once, at the first difference, with the message (one line, no line end). Velquor-flash
 // ends the program there; when the hook returns, the replay goes on with the unit gone.

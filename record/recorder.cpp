@@ -1,6 +1,6 @@
 // The recording HID table: every call goes on to the forwarded table unchanged; reports, pauses
 // and the unit's facts are kept in memory for the record's text.
-#include "app/record.h"
+#include "record/recorder.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -13,6 +13,7 @@
 #include "app/app.h"
 #include "catalogue/catalogue.h"
 #include "link/device_link.h"
+#include "link/request_steps.h"
 #include "resources/version.h"
 
 namespace {
@@ -23,8 +24,8 @@ constexpr uint32_t VERSION_TEXT_SIZE = 32;
 
 struct Recorder {
     const HidPlatform* Forwarded;
-    bool Active;  // between StartRecord and StopRecord; the table forwards either way
-    RecordSettings Settings;
+    bool Active;  // between StartRecorder and StopRecorder; the table forwards either way
+    RecorderSettings Settings;
     uint64_t StartMs;
     uint32_t LastError;  // the forwarded table's, taken right after each call it answers
     // The first programming unit opened since the start.
@@ -36,7 +37,7 @@ struct Recorder {
     uint32_t DescriptorLength;
     std::string Events;
     std::string Text;
-    // KeepRecordWithin: the bound (0: none), where each look at a unit begins in Events (a
+    // KeepRecorderWithin: the bound (0: none), where each look at a unit begins in Events (a
     // discovery, with the arrival that brought it), where each outcome line begins, and what was
     // left out so far.
     size_t KeepBytes;
@@ -76,6 +77,31 @@ void AppendBytes(std::string* out, const uint8_t* bytes, uint32_t length)
     }
 }
 
+// "<key> " of a header line.
+std::string& AppendKey(std::string* out, const char* key) { return out->append(key).append(" "); }
+
+// The name an outcome line gives the step that failed: a flash command's step by the protocol's
+// name for it, or one of the checks an update makes before its first request.
+const char* FailedStepName(UpdateStep step)
+{
+    switch (step) {
+    case UPDATE_STEP_NONE: return "none";
+    case UPDATE_STEP_NO_UNIT: return "no-unit";
+    case UPDATE_STEP_CONTROLLER_CHANGED: return "controller-changed";
+    case UPDATE_STEP_NO_IMAGE: return "no-image";
+    case UPDATE_STEP_TEST_IMAGES: return "test-images";
+    case UPDATE_STEP_IMAGE_DAMAGED: return "image-damaged";
+    case UPDATE_STEP_IMAGE_UNAVAILABLE: return "image-unavailable";
+    case UPDATE_STEP_LOCK: return RequestStepText(REQUEST_STEP_LOCK);
+    case UPDATE_STEP_PROTECT_OFF: return RequestStepText(REQUEST_STEP_PROTECT_OFF);
+    case UPDATE_STEP_ERASE: return RequestStepText(REQUEST_STEP_ERASE);
+    case UPDATE_STEP_ADDRESS: return RequestStepText(REQUEST_STEP_ADDRESS);
+    case UPDATE_STEP_BLOCK: return RequestStepText(REQUEST_STEP_BLOCK);
+    case UPDATE_STEP_PROTECT_ON: return RequestStepText(REQUEST_STEP_PROTECT_ON);
+    }
+    return RequestStepText(REQUEST_STEP_UNKNOWN);
+}
+
 // "<ms> " of an event line.
 void StartEvent()
 {
@@ -86,7 +112,7 @@ void StartEvent()
 void AppendControllerVersion(std::string* out, uint16_t version)
 {
     if (version == FIRMWARE_VERSION_NONE) {
-        out->append("none");
+        out->append(RECORD_NO_FIRMWARE);
         return;
     }
     char16_t text[VERSION_TEXT_SIZE];
@@ -223,9 +249,9 @@ bool RecordWriteReport(PlatformHandle handle, const uint8_t* report, uint32_t le
     Take();
     if (!Recording()) return written;
     StartEvent();
-    g_Record.Events.push_back('>');
+    g_Record.Events.append(RECORD_WRITTEN);
     AppendBytes(&g_Record.Events, report, report != nullptr ? length : 0);
-    if (!written) Append(&g_Record.Events, " failed 0x%08" PRIx32, g_Record.LastError);
+    if (!written) Append(&g_Record.Events, " %s 0x%08" PRIx32, RECORD_FAILED, g_Record.LastError);
     g_Record.Events.push_back('\n');
     return written;
 }
@@ -236,11 +262,11 @@ bool RecordReadReport(PlatformHandle handle, uint8_t* report, uint32_t length, u
     Take();
     if (!Recording()) return read;
     StartEvent();
-    g_Record.Events.push_back('<');
+    g_Record.Events.append(RECORD_READ);
     if (read) {
         AppendBytes(&g_Record.Events, report, length);
     } else {
-        Append(&g_Record.Events, " failed 0x%08" PRIx32, g_Record.LastError);
+        Append(&g_Record.Events, " %s 0x%08" PRIx32, RECORD_FAILED, g_Record.LastError);
     }
     g_Record.Events.push_back('\n');
     return read;
@@ -258,7 +284,7 @@ void RecordSleep(uint32_t milliseconds)
 {
     if (Recording()) {
         StartEvent();
-        Append(&g_Record.Events, "pause %" PRIu32 "\n", milliseconds);
+        Append(&g_Record.Events, "%s %" PRIu32 "\n", RECORD_PAUSE, milliseconds);
     }
     g_Record.Forwarded->Sleep(milliseconds);
 }
@@ -280,18 +306,18 @@ void ForgetUnit()
 
 }  // namespace
 
-void StartRecord(const HidPlatform* forwarded, const RecordSettings& settings)
+void StartRecorder(const HidPlatform* forwarded, const RecorderSettings& settings)
 {
     g_Record.Forwarded = forwarded;
     g_Record.Settings = settings;
     g_Record.Active = true;
     g_Record.Text.clear();
-    RestartRecord();
+    RestartRecorder();
 }
 
-void StopRecord() { g_Record.Active = false; }
+void StopRecorder() { g_Record.Active = false; }
 
-void RestartRecord()
+void RestartRecorder()
 {
     if (!Recording()) return;
     g_Record.StartMs = g_Record.Forwarded->Milliseconds();
@@ -310,31 +336,12 @@ void RecordDeviceEvent(bool arrival)
     if (!Recording()) return;
     size_t line = g_Record.Events.size();
     StartEvent();
-    g_Record.Events.append(arrival ? "arrival\n" : "removal\n");
+    g_Record.Events.append(arrival ? RECORD_ARRIVAL : RECORD_REMOVAL).push_back('\n');
     if (arrival) g_Record.LastArrival = line;
 }
 
-void KeepRecordWithin(size_t bytes) { g_Record.KeepBytes = bytes; }
+void KeepRecorderWithin(size_t bytes) { g_Record.KeepBytes = bytes; }
 
-const char* RecordStepName(UpdateStep step)
-{
-    switch (step) {
-    case UPDATE_STEP_NONE: return "none";
-    case UPDATE_STEP_NO_UNIT: return "no-unit";
-    case UPDATE_STEP_CONTROLLER_CHANGED: return "controller-changed";
-    case UPDATE_STEP_NO_IMAGE: return "no-image";
-    case UPDATE_STEP_TEST_IMAGES: return "test-images";
-    case UPDATE_STEP_IMAGE_DAMAGED: return "image-damaged";
-    case UPDATE_STEP_IMAGE_UNAVAILABLE: return "image-unavailable";
-    case UPDATE_STEP_LOCK: return "lock";
-    case UPDATE_STEP_PROTECT_OFF: return "protect-off";
-    case UPDATE_STEP_ERASE: return "erase";
-    case UPDATE_STEP_ADDRESS: return "address";
-    case UPDATE_STEP_BLOCK: return "block";
-    case UPDATE_STEP_PROTECT_ON: return "protect-on";
-    }
-    return "unknown";
-}
 
 void RecordUpdateOutcome(const UpdateOutcome& outcome)
 {
@@ -343,50 +350,51 @@ void RecordUpdateOutcome(const UpdateOutcome& outcome)
     StartEvent();
     switch (outcome.End) {
     case UPDATE_SUCCEEDED:
-        g_Record.Events.append("outcome success firmware ");
+        Append(&g_Record.Events, "%s %s %s ", RECORD_OUTCOME, RECORD_SUCCESS, RECORD_FIRMWARE);
         break;
     case UPDATE_DECLINED_AT_WARNING:
     case UPDATE_DECLINED_AT_REINSTALL:
-        g_Record.Events.append("outcome declined\n");
+        Append(&g_Record.Events, "%s %s\n", RECORD_OUTCOME, RECORD_DECLINED);
         return;
     case UPDATE_FAILED:
-        Append(&g_Record.Events, "outcome failure %s 0x%08" PRIx32 "-0x%08" PRIx32 " firmware ",
-               RecordStepName(outcome.FailedStep), static_cast<uint32_t>(outcome.Result.Code), outcome.SystemError);
+        Append(&g_Record.Events, "%s %s %s 0x%08" PRIx32 "-0x%08" PRIx32 " %s ", RECORD_OUTCOME, RECORD_FAILURE,
+               FailedStepName(outcome.FailedStep), static_cast<uint32_t>(outcome.Result.Code), outcome.SystemError,
+               RECORD_FIRMWARE);
         break;
     }
     AppendControllerVersion(&g_Record.Events, outcome.FirmwareAfter);
     g_Record.Events.push_back('\n');
 }
 
-const char* RecordText(size_t* length)
+const char* RecorderText(size_t* length)
 {
     std::string& text = g_Record.Text;
     text.clear();
-    Append(&text, "velquor-record %" PRIu32 "\n", RECORD_FORMAT_VERSION);
-    Append(&text, "updater %s\n", UpdaterVersion());
-    text.append("firmware ");
+    Append(&text, "%s %" PRIu32 "\n", RECORD_KEY_FORMAT, RECORD_FORMAT_VERSION);
+    Append(&text, "%s %s\n", RECORD_KEY_UPDATER, UpdaterVersion());
+    AppendKey(&text, RECORD_KEY_FIRMWARE);
     AppendControllerVersion(&text, CARRIED_FIRMWARE_VERSION);
     text.push_back('\n');
-    const RecordSettings& settings = g_Record.Settings;
-    text.append("front-end ").append(settings.FrontEnd != nullptr ? settings.FrontEnd : "").push_back('\n');
-    text.append("edge ").append(settings.Edge != nullptr ? settings.Edge : "").push_back('\n');
-    if (settings.Scenario != nullptr) text.append("scenario ").append(settings.Scenario).push_back('\n');
-    text.append("command ").append(settings.Command != nullptr ? settings.Command : "").push_back('\n');
+    const RecorderSettings& settings = g_Record.Settings;
+    AppendKey(&text, RECORD_KEY_FRONT_END).append(settings.FrontEnd != nullptr ? settings.FrontEnd : "").push_back('\n');
+    AppendKey(&text, RECORD_KEY_EDGE).append(settings.Edge != nullptr ? settings.Edge : "").push_back('\n');
+    if (settings.Scenario != nullptr) AppendKey(&text, RECORD_KEY_SCENARIO).append(settings.Scenario).push_back('\n');
+    AppendKey(&text, RECORD_KEY_COMMAND).append(settings.Command != nullptr ? settings.Command : "").push_back('\n');
     if (settings.Browser != nullptr) {
         // One line whatever the browser says: a control character becomes a blank.
-        text.append("browser ");
+        AppendKey(&text, RECORD_KEY_BROWSER);
         for (const char* c = settings.Browser; *c != '\0'; ++c)
             text.push_back(static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f ? ' ' : *c);
         text.push_back('\n');
     }
     if (g_Record.UnitKnown) {
-        Append(&text, "unit %04x:%04x input %u output %u\n", g_Record.VendorId, g_Record.ProductId,
-               g_Record.InputLength, g_Record.OutputLength);
+        Append(&text, "%s %04x:%04x %s %u %s %u\n", RECORD_KEY_UNIT, g_Record.VendorId, g_Record.ProductId,
+               RECORD_UNIT_INPUT, g_Record.InputLength, RECORD_UNIT_OUTPUT, g_Record.OutputLength);
     } else {
-        text.append("unit none\n");
+        AppendKey(&text, RECORD_KEY_UNIT).append(RECORD_UNIT_NONE).push_back('\n');
     }
     if (g_Record.UnitKnown && g_Record.DescriptorLength > 0) {
-        text.append("descriptor");
+        text.append(RECORD_KEY_DESCRIPTOR);
         AppendBytes(&text, g_Record.Descriptor, g_Record.DescriptorLength);
         text.push_back('\n');
     }
@@ -400,7 +408,7 @@ const char* RecordText(size_t* length)
     return text.c_str();
 }
 
-const HidPlatform kRecordHidPlatform = {
+const HidPlatform kRecorderHidPlatform = {
     RecordOpenInterfaceList, RecordGetInterfacePath, RecordCloseInterfaceList, RecordOpen,
     RecordGetIds,            RecordGetReportLengths, RecordClaim,              RecordDiscardInput,
     RecordWriteReport,       RecordReadReport,       RecordClose,              RecordSleep,
