@@ -27,6 +27,7 @@
 #include "tests/win32/console_driver.h"
 #include "tests/win32/dialog_driver.h"
 #include "tests/win32/dialog_steps.h"
+#include "tests/win32/unit_steps.h"
 #include "tests/win32/virtual_unit/unit_install.h"
 #include "tests/win32/virtual_unit/unit_process.h"
 
@@ -131,21 +132,10 @@ class FlashExeTest : public testing::Test {
 protected:
     bool PlugIn(uint32_t number, const char* scenario)
     {
-        std::string error;
-        bool ok = m_Units[number].Start(WindowsPath(VELQUOR_VUNIT_EXE), number, UnitSettings{scenario, -1, -1},
-                                        Files("unit" + std::to_string(number)), &error);
-        if (!ok) ADD_FAILURE() << error;
-        return ok;
+        return PlugInUnit(m_Units[number], number, UnitSettings{scenario, -1, -1}, Files("unit" + std::to_string(number)));
     }
 
-    UnitLog PullOut(uint32_t number)
-    {
-        std::string error;
-        EXPECT_TRUE(m_Units[number].Stop(&error)) << error;
-        UnitLog log = m_Units[number].ReadLog();
-        EXPECT_TRUE(log.Read) << "unit " << number << " wrote no log";
-        return log;
-    }
+    UnitLog PullOut(uint32_t number) { return PullOutUnit(m_Units[number], number); }
 
     // Starts the window and waits until its hint begins with `hint` (a rejection's hint goes on
     // with the connection steps).

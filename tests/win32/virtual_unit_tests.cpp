@@ -27,6 +27,7 @@
 #include "resources/resource_ids.h"
 #include "resources/text_ids.h"
 #include "tests/win32/dialog_steps.h"
+#include "tests/win32/unit_steps.h"
 #include "tests/win32/dialog_driver.h"
 #include "tests/win32/virtual_unit/unit_install.h"
 #include "tests/win32/virtual_unit/unit_process.h"
@@ -258,21 +259,11 @@ protected:
     // Plugs unit `number` in; false after a recorded failure.
     bool PlugIn(uint32_t number, const UnitSettings& settings)
     {
-        std::string error;
-        bool ok = m_Units[number].Start(WindowsPath(VELQUOR_VUNIT_EXE), number, settings, Files(number), &error);
-        if (!ok) ADD_FAILURE() << error;
-        return ok;
+        return PlugInUnit(m_Units[number], number, settings, Files(number));
     }
 
     // Pulls unit `number` out and returns what it logged.
-    UnitLog PullOut(uint32_t number)
-    {
-        std::string error;
-        EXPECT_TRUE(m_Units[number].Stop(&error)) << error;
-        UnitLog log = m_Units[number].ReadLog();
-        EXPECT_TRUE(log.Read) << "unit " << number << " wrote no log";
-        return log;
-    }
+    UnitLog PullOut(uint32_t number) { return PullOutUnit(m_Units[number], number); }
 
     // Starts the product and waits until its dialog is on the screen.
     HWND StartProduct()
