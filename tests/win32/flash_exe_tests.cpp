@@ -49,43 +49,7 @@ constexpr Seconds kStartLimit{60};
 // A whole update in real time takes about 50 s, more on a busy machine.
 constexpr Seconds kUpdateLimit{240};
 
-// Requests as they reach the unit: command bytes.
-constexpr uint8_t kStatus = 0x08, kLock = 0x0B, kBlock = 0x1B, kControllerInfo = 0x1D, kErase = 0x1E,
-                  kAddress = 0x1F, kProtect = 0x20, kIdentity = 0x22;
-const std::vector<uint8_t> kIdentification = {kStatus, kControllerInfo, kIdentity};
-constexpr size_t kImageBlocks = 2048;  // the default controller's image, in 48-byte blocks
 
-// The identification, lock, protection off, erase, address, `blocks` blocks, and when
-// `finished` protection on and the unlock.
-std::vector<uint8_t> UpdateRequests(size_t blocks, bool finished)
-{
-    std::vector<uint8_t> requests = kIdentification;
-    requests.insert(requests.end(), {kLock, kProtect, kErase, kAddress});
-    requests.insert(requests.end(), blocks, kBlock);
-    if (finished) requests.insert(requests.end(), {kProtect, kLock});
-    return requests;
-}
-
-std::vector<uint8_t> Commands(const UnitLog& log)
-{
-    std::vector<uint8_t> commands;
-    for (const virtual_unit::UnitRequest& request : log.Requests) commands.push_back(request.Command);
-    return commands;
-}
-
-// The controller's flash holds the image the program carries for the default controller
-// (type 0x110fa0d2), and is erased behind it.
-void ExpectFlashHoldsTheImage(const std::vector<uint8_t>& flash)
-{
-    ASSERT_EQ(AdmitController(0x110FA0D2), ADMISSION_ADMITTED);
-    const uint8_t* image = nullptr;
-    uint32_t size = 0;
-    ASSERT_TRUE(LookupImage(SelectImage(ControllerFamily, ControllerCurrentClass, ControllerVoltageClass), &image, &size));
-    ASSERT_EQ(flash.size(), 128u * 1024u);
-    EXPECT_TRUE(std::equal(image, image + size, flash.begin())) << "the flash differs from the image";
-    EXPECT_TRUE(std::all_of(flash.begin() + size, flash.end(), [](uint8_t b) { return b == 0xFF; }))
-        << "the flash is not erased behind the image";
-}
 
 bool AppendText(const std::wstring& path, const std::string& text)
 {
@@ -115,16 +79,6 @@ size_t Count(const std::string& text, const std::string& part)
 
 std::wstring g_Desktop;  // the test desktop, where the programs' windows go
 
-// Asks the windows of the test desktop whether the session may end, as the system does: Wine's
-// wineboot there sends WM_QUERYENDSESSION and WM_ENDSESSION and ends the programs that agreed;
-// it exits with 1 when a window refused, else 0.
-bool AskToEndTheSession(ChildProgram* request, std::string* error)
-{
-    wchar_t folder[MAX_PATH];
-    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    return request->Start(std::wstring(folder, length) + L"\\wineboot.exe", nullptr, false, error,
-                          L"--end-session --shutdown");
-}
 
 // ---------------------------------------------------------------------------------------------
 

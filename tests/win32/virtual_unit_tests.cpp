@@ -54,19 +54,6 @@ constexpr double kTimeoutSlackMs = 5000;
 
 const std::wstring kNoVersion = L"0.0.0";
 
-// Requests as they reach the unit: command bytes.
-constexpr uint8_t kStatus = 0x08;
-constexpr uint8_t kLock = 0x0B;
-constexpr uint8_t kBlock = 0x1B;
-constexpr uint8_t kControllerInfo = 0x1D;
-constexpr uint8_t kErase = 0x1E;
-constexpr uint8_t kAddress = 0x1F;
-constexpr uint8_t kProtect = 0x20;
-constexpr uint8_t kIdentity = 0x22;
-const std::vector<uint8_t> kIdentification = {kStatus, kControllerInfo, kIdentity};
-
-// The simulator's default controller (type 0x110fa0d2).
-constexpr uint32_t kDefaultType = 0x110FA0D2;
 // The default unit as the driver declares it.
 const virtual_unit::UnitIdentity kDefaultUnit = {0x21B8, 2, 60, 60};
 
@@ -83,13 +70,6 @@ std::wstring FailureMessage(uint32_t textId, const wchar_t* codes)
     return Text(textId) + L"\r\n" + line;
 }
 
-std::vector<uint8_t> Commands(const UnitLog& log)
-{
-    std::vector<uint8_t> commands;
-    for (const UnitRequest& r : log.Requests) commands.push_back(r.Command);
-    return commands;
-}
-
 std::string Hex(const std::vector<uint8_t>& bytes)
 {
     std::string text;
@@ -101,41 +81,6 @@ std::string Hex(const std::vector<uint8_t>& bytes)
     return text;
 }
 
-// The image the product carries for the default controller, as the catalogue selects it.
-std::vector<uint8_t> DefaultImage()
-{
-    EXPECT_EQ(AdmitController(kDefaultType), ADMISSION_ADMITTED);
-    const uint8_t* bytes = nullptr;
-    uint32_t size = 0;
-    EXPECT_TRUE(LookupImage(SelectImage(ControllerFamily, ControllerCurrentClass, ControllerVoltageClass), &bytes, &size));
-    return bytes != nullptr ? std::vector<uint8_t>(bytes, bytes + size) : std::vector<uint8_t>();
-}
-
-// The blocks of the default image.
-constexpr size_t kImageBlocks = 2048;
-
-// The requests of an update as they reach the unit: the identification, lock, protection off,
-// erase, address, `blocks` blocks, and when `finished` protection on and the unlock.
-std::vector<uint8_t> UpdateRequests(size_t blocks, bool finished)
-{
-    std::vector<uint8_t> requests = kIdentification;
-    requests.insert(requests.end(), {kLock, kProtect, kErase, kAddress});
-    requests.insert(requests.end(), blocks, kBlock);
-    if (finished) requests.insert(requests.end(), {kProtect, kLock});
-    return requests;
-}
-
-// The controller's flash holds the default image, and is erased behind it.
-void ExpectFlashHoldsTheImage(const std::vector<uint8_t>& flash)
-{
-    const std::vector<uint8_t> image = DefaultImage();
-    EXPECT_EQ((image.size() + 47) / 48, kImageBlocks);
-    ASSERT_EQ(flash.size(), 128u * 1024u);
-    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin())) << "the flash differs from the image";
-    EXPECT_TRUE(std::all_of(flash.begin() + static_cast<ptrdiff_t>(image.size()), flash.end(),
-                            [](uint8_t b) { return b == 0xFF; }))
-        << "the flash is not erased behind the image";
-}
 
 // Whether the dialog answers the system: pings with WM_NULL, as Windows does before it calls a
 // window hung, and Windows' own verdict.
@@ -915,17 +860,6 @@ void EndSystemLoops(HWND progress)
     }
 }
 
-// Asks the windows of the test desktop whether the session may end, as the system does before
-// a log-off: Wine's wineboot on that desktop, which sends them WM_QUERYENDSESSION and then
-// WM_ENDSESSION, and ends the programs that agreed. Its exit code tells the answer: 0 when every
-// window agreed, 1 when one refused.
-bool AskToEndTheSession(ChildProgram* request, std::string* error)
-{
-    wchar_t folder[MAX_PATH];
-    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    return request->Start(std::wstring(folder, length) + L"\\wineboot.exe", nullptr, false, error,
-                          L"--end-session --shutdown");
-}
 
 using RealTimeUpdateTest = VirtualUnitTest;
 
