@@ -36,7 +36,7 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
   if [ "$preset" = win64 ]; then
-    echo "=== win64: the records velquor-flash.exe made on Wine's HID stack, replayed on Linux"
+    echo "=== win64: the records made on Wine's HID stack (velquor-flash.exe's, the window's log), replayed on Linux"
     tests/win32/replay-on-host.sh build/win64/win32-records
   fi
 done

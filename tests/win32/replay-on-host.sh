@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The records velquor-flash.exe made on Wine's HID stack, replayed on Linux with build/native's
+# The records made on Wine's HID stack (velquor-flash.exe's and the window's log), replayed on Linux with build/native's
 # velquor-flash (configured and built here when it is missing): a record made on Windows must
 # replay wherever a maintainer reads it. Part of `scripts/test.sh win64`.
 #   tests/win32/replay-on-host.sh [RECORDS_DIR]      (default build/win64/win32-records)
