@@ -559,6 +559,10 @@ describe('the stored page: the host\'s protections, and a new version', () => {
     const framer = await servePage();
     const page = await openPage(browser, own.origin, 'sim=');
     const first = await storedVersion(page);
+    // Served by the stored version's worker, so that the next one waits for this page to close
+    // (a worker with no page of its own would give way to the next at once).
+    await page.reload();
+    await page.waitForFunction(() => !document.body.classList.contains('loading') && navigator.serviceWorker.controller);
     // The next version: another image, and so another velquor.wasm (the core carries the images'
     // digests; here the module with a custom section appended). Its host now forbids framing.
     const listText = readFileSync(join(pageDir, 'sw-store.js'), 'utf8');
