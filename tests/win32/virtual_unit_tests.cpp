@@ -739,6 +739,26 @@ TEST_P(SilentUnitTest, WindowAnswersThroughoutThenSaysTheUnitDoesNotAnswer)
                 GetParam().Name, visible, told, live.Answered, live.Pings, live.SlowestMs);
 }
 
+// Close while the window waits for a unit that does not answer: the wait is cut short and the
+// program ends at once, not after the read's time limit.
+TEST_F(VirtualUnitTest, CloseDuringALookAtASilentUnitEndsAtOnce)
+{
+    ASSERT_TRUE(PlugIn(0, {"fail=status:hang", -1, -1}));
+    HWND dialog = StartProduct();
+    ASSERT_NE(dialog, nullptr);
+    Sleep(1000);  // the status request is under way
+    const double closed = NowMs();
+    ASSERT_TRUE(ClickButton(dialog, IDC_CLOSE));
+    DWORD code = 1;
+    ASSERT_TRUE(m_Product.WaitForExit(kBoxLimit, &code)) << m_Product.DescribeWindows();
+    const double ended = NowMs() - closed;
+    EXPECT_EQ(code, 0u);
+    EXPECT_LT(ended, kReplyTimeoutMs / 3) << "the program waited for the unit";
+    UnitLog log = PullOut(0);
+    EXPECT_EQ(Hex(Commands(log)), Hex({kStatus})) << log.Text;
+    std::printf("[ figures  ] Close during the look at a silent unit: the program ended %.0f ms later\n", ended);
+}
+
 INSTANTIATE_TEST_SUITE_P(Product, SilentUnitTest, testing::ValuesIn(kSilentCases),
                          [](const testing::TestParamInfo<SilentCase>& row) { return std::string(row.param.Name); });
 
