@@ -10,7 +10,8 @@
 # finds another one through VELQUOR_WINE_SESSION). With "fresh" the prefix is made anew on every
 # start and left to settle (Wine's first boot can leave a second services.exe behind, which
 # makes driver installs erratic), and Wine's X11 driver is told that no window manager runs
-# (Managed=N), so that a closed window is not waited for.
+# (Managed=N), so that a closed window is not waited for. The screen is 1280x1024 unless
+# VELQUOR_WINE_SCREEN names another size (the scaling tests' window at 300 % needs more).
 #
 # Everything started here has its input and output redirected: Wine's services outlive the
 # process that starts them, and a service holding CTest's output pipe would hold the test for
@@ -49,7 +50,7 @@ start)
 
     # Xvfb picks a free display number itself and writes it to the file behind -displayfd.
     rm -f "$session/display.number"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp \
+    Xvfb -displayfd 3 -screen 0 "${VELQUOR_WINE_SCREEN:-1280x1024}x24" -nolisten tcp \
         3>"$session/display.number" </dev/null >/dev/null 2>&1 &
     echo $! >"$session/xvfb.pid"
     n=0

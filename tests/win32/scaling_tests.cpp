@@ -283,7 +283,7 @@ int main(int argc, char** argv)
         return 2;
     }
     SetScreenshotFolder(WindowsPath(VELQUOR_SCREENSHOT_DIR));
-    std::wstring desktop = EnterTestDesktop(1280, 1024);
+    std::wstring desktop = EnterTestDesktop(1600, 1200);  // room for the window at 300 %
     std::printf("desktop: %s\n", desktop.empty() ? "the default one" : Narrow(desktop).c_str());
     int result = RUN_ALL_TESTS();
     SetDisplayDpi(96);  // the prefix's programs at 100 % again
