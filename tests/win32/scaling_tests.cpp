@@ -4,7 +4,7 @@
 // window of an update held at a block the unit never answers. Screenshots:
 // <language>-<dpi>dpi-ready and <language>-<dpi>dpi-updating.
 //
-//   velquor_scaling_tests --language=en|de --dpi=96,144,192 [gtest options]
+//   velquor_scaling_tests --language=en|de --dpi=96,120,144,192,288 [gtest options]
 //
 // The DPI holds for every program of the Wine prefix: the tests run in a session of their own.
 #include <windows.h>
