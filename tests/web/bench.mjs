@@ -22,7 +22,7 @@ function startBrowser() {
   const profile = mkdtempSync(join(tmpdir(), 'velquor-bench-'));
   const browser = spawn(browserPath, ['--headless=new', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
     '--disable-component-update', '--disable-sync', '--no-first-run', `--user-data-dir=${profile}`,
-    '--remote-debugging-pipe', 'about:blank'], { stdio: ['ignore', 'ignore', 'ignore', 'pipe', 'pipe'] });
+    '--remote-debugging-pipe', 'about:blank'], { stdio: ['ignore', 'ignore', 'ignore', 'pipe', 'pipe'], detached: true });
   const pending = new Map();
   let nextId = 1;
   let buffered = '';
@@ -41,12 +41,17 @@ function startBrowser() {
     pending.set(id, (message) => (message.error ? reject(new Error(`${method}: ${message.error.message}`)) : resolve(message.result)));
     browser.stdio[3].write(`${JSON.stringify({ id, method, params, sessionId })}\0`);
   });
-  // The profile goes once the browser has ended: until then it may still write into it.
+  // The profile goes once the browser and its helper processes have ended: until then they may
+  // still write into it. Asked to close, the browser ends them itself; a browser that does not
+  // end within 10 s is killed with its whole process group.
   const ended = new Promise((resolve) => browser.once('exit', resolve));
   const stop = async () => {
-    browser.kill();
-    await Promise.race([ended, pause(10000)]);
-    rmSync(profile, { recursive: true, force: true, maxRetries: 5, retryDelay: 200 });
+    await Promise.race([send('Browser.close').catch(() => {}), pause(5000)]);
+    if (!(await Promise.race([ended.then(() => true), pause(10000).then(() => false)]))) {
+      try { process.kill(-browser.pid, 'SIGKILL'); } catch { /* already gone */ }
+      await Promise.race([ended, pause(5000)]);
+    }
+    rmSync(profile, { recursive: true, force: true, maxRetries: 10, retryDelay: 300 });
   };
   return { send, stop };
 }
