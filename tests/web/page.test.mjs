@@ -393,7 +393,7 @@ describe('offline, installable, and truthful when something is in the way', () =
       assert.deepEqual((await cdp.send('Page.getInstallabilityErrors')).installabilityErrors, []);
     } finally {
       await context.close();
-      rmSync(profile, { recursive: true, force: true });
+      rmSync(profile, { recursive: true, force: true, maxRetries: 10, retryDelay: 300 });
     }
   });
 
@@ -502,7 +502,7 @@ describe('offline, installable, and truthful when something is in the way', () =
       assert.equal(child.exitCode, null, 'still serving');
     } finally {
       child.kill();
-      rmSync(top, { recursive: true, force: true });
+      rmSync(top, { recursive: true, force: true, maxRetries: 10, retryDelay: 300 });
     }
   });
 });
