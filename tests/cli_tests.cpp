@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -103,7 +104,18 @@ FlashRun RunProgram(const std::string& program, const std::vector<std::string>& 
     command = "\"" + command + "\"";
 #endif
     std::fflush(nullptr);
-    FlashRun run = {ExitStatus(std::system(command.c_str())), ReadWhole(outPath), ReadWhole(errPath)};
+    errno = 0;
+    int result = std::system(command.c_str());
+#if defined(_WIN32)
+    // -1 with errno set: the command processor itself could not be started (seen once under
+    // Wine), so nothing ran. One more try; the program's own status is never retried.
+    if (result == -1 && errno != 0) {
+        std::fprintf(stderr, "[ note     ] the command processor did not start (errno %d); trying once more\n", errno);
+        errno = 0;
+        result = std::system(command.c_str());
+    }
+#endif
+    FlashRun run = {ExitStatus(result), ReadWhole(outPath), ReadWhole(errPath)};
     std::remove(outPath.c_str());
     std::remove(errPath.c_str());
     return run;
